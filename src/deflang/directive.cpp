@@ -1,0 +1,81 @@
+#include "deflang/directive.h"
+
+#include "runtime/strings.h"
+
+namespace zubra32 {
+
+namespace {
+
+constexpr char Tilde = '~';
+constexpr std::string_view OperatorCharacters = "+-@!";
+
+// True when the line begins with the keyword ("START=", "END="), letters in any case.
+bool HasKeyword(std::string_view line, std::string_view keyword) {
+  return line.size() >= keyword.size() && EqualIgnoringCase(line.substr(0, keyword.size()), keyword);
+}
+
+// On the left side "~" makes the next byte ordinary. The scan runs backwards
+// and skips the byte before each removed tilde, so a run of n tildes keeps n div 2.
+std::string UnescapeLeftSide(std::string text) {
+  for (std::size_t i = text.size() >= 2 ? text.size() - 1 : 0; i-- > 0;) {
+    if (text[i] != Tilde) continue;
+    text.erase(i, 1);
+    if (i == 0) break;
+    --i;
+  }
+  return text;
+}
+
+// On the right side each "~~" becomes CR LF; a lone "~" stays.
+void ConvertRightSide(std::string& text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == Tilde && text[i + 1] == Tilde) {
+      text[i] = '\r';
+      text[i + 1] = '\n';
+    }
+  }
+}
+
+}  // namespace
+
+SplitResult SplitDirective(std::string_view line) {
+  SplitResult result;
+  std::size_t equals = std::string_view::npos;
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    if (line[i] == '=' && line[i - 1] != Tilde) {
+      equals = i;
+      break;
+    }
+  }
+  if (equals == std::string_view::npos) return result;
+
+  std::string right(line.substr(equals + 1));
+  if (!right.empty() && OperatorCharacters.find(right.front()) != std::string_view::npos) {
+    result.OperatorCharacter = right.front();
+    right.erase(0, 1);
+  }
+  result.Found = true;
+  result.LeftSide = UnescapeLeftSide(std::string(line.substr(0, equals)));
+  ConvertRightSide(right);
+  result.RightSide = std::move(right);
+  return result;
+}
+
+Directive ClassifyDirective(std::string_view line) {
+  Directive directive;
+  if (HasKeyword(line, "START=")) {
+    directive.Kind = DirectiveKind::AddAtStart;
+    directive.Value = line.substr(6);
+  } else if (HasKeyword(line, "END=")) {
+    directive.Kind = DirectiveKind::AddAtEnd;
+    directive.Value = line.substr(4);
+  } else if (SplitResult split = SplitDirective(line); split.Found) {
+    directive.Kind = DirectiveKind::Replace;
+    directive.LeftSide = std::move(split.LeftSide);
+    directive.OperatorCharacter = split.OperatorCharacter;
+    directive.Value = std::move(split.RightSide);
+  }
+  return directive;
+}
+
+}  // namespace zubra32

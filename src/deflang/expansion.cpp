@@ -1,0 +1,45 @@
+#include "deflang/directive.h"
+#include "driver/run_state.h"
+#include "runtime/strings.h"
+#include "runtime/text_file.h"
+
+namespace zubra32 {
+
+DelimiterPair FindDelimiterPair(std::string_view line, std::string_view delimiter) {
+  DelimiterPair pair;
+  std::size_t first = line.find(delimiter);
+  if (first == std::string_view::npos) return pair;
+  pair.First = first + 1;
+  // The closing delimiter may begin no earlier than the second byte after the
+  // opening one ends, so a name always has at least one byte.
+  std::size_t close = line.find(delimiter, first + delimiter.size() + 1);
+  if (close != std::string_view::npos) pair.Close = close + 1;
+  return pair;
+}
+
+std::string ReplaceAt(std::string_view text, std::size_t index, std::size_t count, std::string_view value) {
+  std::string result(text);
+  Delete(result, static_cast<std::int64_t>(index), static_cast<std::int64_t>(count));
+  Insert(value, result, static_cast<std::int64_t>(index));
+  return result;
+}
+
+void ExpandVariables(RunState& run) {
+  std::string& line = run.CurrentLine;
+  for (int replacements = 0; replacements < MaxReplacementsPerLine; ++replacements) {
+    // A delimiter that forms no complete reference stays in the line as ordinary text.
+    DelimiterPair pair = FindDelimiterPair(line, VariableDelimiter);
+    if (pair.First == 0 || pair.Close == 0) return;
+    std::size_t nameStart = pair.First + VariableDelimiter.size();
+    std::string_view name = std::string_view(line).substr(nameStart - 1, pair.Close - nameStart);
+    std::string value = GetEnv(CutAfter(name, MaxShortString));
+    if (run.DebugMode) {
+      std::string trace = "Env var: ";
+      trace.append(name).append(" replaced by ").append(value);
+      Output().WriteLn(trace);
+    }
+    line = ReplaceAt(line, pair.First, pair.Close + VariableDelimiter.size() - pair.First, value);
+  }
+}
+
+}  // namespace zubra32

@@ -1,0 +1,93 @@
+// The command line: usage text, help with its sample definition file, banner,
+// and the report of an unexpected failure.
+#include <array>
+#include <cstdint>
+
+#include "driver/run_state.h"
+#include "runtime/platform.h"
+#include "runtime/strings.h"
+
+namespace zubra32 {
+
+namespace {
+
+constexpr std::string_view ProductLine = " Zubra32 v2.0 : The Textfile Manipulator";
+constexpr std::string_view CopyrightNotice = "Copyright (C) 2026 the Zubra32 developers";
+
+// The sample definition file printed by the help; every line of it is itself a
+// valid definition-file line.
+constexpr std::array<std::string_view, 29> SampleDefinitionFile = {
+    " 'Sample Definition File",
+    "[debug]",
+    " 'Switch on debugging info for the rest of the session",
+    "[c:\\autoexec.tst]",
+    " 'Tell zubra what file to Edit",
+    "start=rem TestLine 2",
+    " 'Adds a line rem TestLine 2 to the start of the file",
+    " 'If the original file contains @echo off, it will be placed on top of the file",
+    "TestLine 3=@rem This line replaces line 3~~rem This will be line 4",
+    " '=@ Lines containing 'TestLine 3' will be replaced by rem This line ....",
+    " '~~ can be replaced by CR+LF, when used on the right side of the =",
+    "path~=C=-c:\\commands",
+    " '=- Removes c:\\commands from lines containing path=C regel",
+    " '   (~ is an escape sign and can only be used left of the = sign)",
+    "path~=C=+;c:\\dos",
+    " '=+ Adds ;c:\\dos to all lines containing path=C",
+    "mouse=!c:\\lmouse\\mouse.com",
+    " '=! replaces lines containing mouse by c:\\lmouse\\lmouse",
+    " '   when mouse is not found the line will be added to the start of the file",
+    "netx /=vlm /",
+    " '=  replaces netx / by vlm /",
+    "end=rem Changed by ~%username~%",
+    " 'Add a line to the end of the file",
+    " ' username will be replaced by the environment variable username",
+    "",
+    "[c:\\config.tst]",
+    " 'Next file to act on",
+    "end=device c:\\ibmvesa\\vesa.drv",
+    " 'Add a devicedriver at the end of the file",
+};
+
+// The three usage lines; the help puts an apostrophe in front of each.
+void WriteUsage(std::string_view linePrefix) {
+  std::string usage = std::string(linePrefix) + " Usage: " + ParamStr(0) + " <Definition file>";
+  Output().WriteLn(std::string(linePrefix).append(ProductLine));
+  Output().WriteLn(CutAfter(usage, MaxShortString));
+  Output().WriteLn(std::string(linePrefix).append("    ").append(CopyrightNotice));
+}
+
+}  // namespace
+
+std::string ReadCommandLine() {
+  Output().WriteLn("");
+  if (ParamCount() == 0) {
+    WriteUsage("");
+    Halt(ExitUsage);
+  }
+  std::string definitionFileName = ParamStr(1);
+  if (definitionFileName == "/?") {
+    WriteUsage("'");
+    Output().WriteLn("");
+    for (std::string_view line : SampleDefinitionFile) Output().WriteLn(line);
+    Halt(ExitUsage);
+  }
+  Output().WriteLn(std::string(ProductLine).append("  ").append(CopyrightNotice));
+  return definitionFileName;
+}
+
+void ReportUnexpectedFailure(std::string_view className, std::string_view message) {
+  std::string module = ParamStr(0);
+  module.erase(0, module.find_last_of("/\\") + 1);
+  // The location is where the failure was caught, as the program's own address.
+  auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ReportUnexpectedFailure));
+  std::string location(8, '0');
+  for (std::size_t digit = 8; digit-- > 0; address >>= 4) location[digit] = "0123456789ABCDEF"[address & 0xF];
+  std::string report = "Exception ";
+  report.append(className).append(" in module ").append(module).append(" at ").append(location).append(".\r\n");
+  report.append(message);
+  if (!message.empty() && message.back() != '.') report.push_back('.');
+  platform::ErrorCode error = 0;
+  platform::WriteBytes(platform::StandardOutput(), report.data(), report.size(), error);
+}
+
+}  // namespace zubra32

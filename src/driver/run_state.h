@@ -1,0 +1,60 @@
+// The run's state record and the read loop over the definition file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/text_file.h"
+
+namespace zubra32 {
+
+struct WorkBuffer;
+
+// Exit codes of the program.
+enum ExitCode : std::int32_t {
+  ExitClean = 0,
+  ExitUnexpectedFailure = 1,
+  ExitMissingFile = 2,       // no definition file, or the last error was a missing Workfile
+  ExitTooLong = 3,           // the last error was a Workfile, head or tail over its limit
+  ExitUnreadableOrUnwritable = 4,  // the last error was a Workfile that could not be read or written
+  ExitUsage = 5,             // usage or help printed
+};
+
+// Longest "Error in <definition file> Line:" prefix of an error line.
+constexpr std::size_t MaxErrorPrefix = 255;
+
+struct RunState {
+  std::int32_t RunStatus = ExitClean;   // the most recent Workfile error's code; the exit code
+  std::int32_t DefinitionLineNumber = 0;  // physical line being processed, from 1
+  bool DebugMode = false;                // trace output, on from the first "[DEBUG]" line
+  std::string CurrentLine;               // the line being processed; a stage that consumes it clears it
+  std::string DefinitionFileName;        // as the first argument spells it
+  TextFile DefinitionFile;               // open for reading for the whole run
+};
+
+// "Error in " + the definition file's name + " Line:" cut at 255 bytes, then the
+// line number: the start of every Workfile error line.
+std::string ErrorLinePrefix(const RunState& run);
+
+// Prints a Workfile error line and records its status.
+void ReportWorkfileError(RunState& run, std::string_view rest, std::int32_t status);
+
+// Prints a trace line when debug mode is on.
+void Trace(const RunState& run, std::string_view text);
+
+// The program after the command line: checks and opens the definition file,
+// runs the read loop over it and ends the process with the run's status.
+[[noreturn]] void RunDefinitionFile(std::string_view definitionFileName);
+
+// One pass of the read loop on a line just read (exposed for tests).
+void ProcessLine(RunState& run, WorkBuffer& work);
+
+// Prints the usage or help text or the banner line; ends the process unless the
+// first argument names a definition file, which it then returns.
+std::string ReadCommandLine();
+
+// Writes the report of an unexpected failure straight to standard output.
+void ReportUnexpectedFailure(std::string_view className, std::string_view message);
+
+}  // namespace zubra32

@@ -1,0 +1,102 @@
+// Line-oriented text files, the console output stream, the command line and
+// the end of the process. Works on bytes: LF ends a line, CR bytes are dropped
+// when reading, Ctrl-Z ends a file, and every line written ends with CR LF.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/platform.h"
+
+namespace zubra32 {
+
+// Bytes moved per platform read or write of a disk file.
+constexpr std::size_t TextFileBufferSize = 128;
+
+// Error numbers of the program's own, recorded as the pending I/O error.
+constexpr platform::ErrorCode ErrorFileNotOpen = 103;
+constexpr platform::ErrorCode ErrorFileNotOpenForInput = 104;
+constexpr platform::ErrorCode ErrorFileNotOpenForOutput = 105;
+
+// The error number of the most recent failed text-file operation, 0 while none
+// is pending. It is only ever recorded; no later operation looks at it.
+platform::ErrorCode PendingIoError();
+
+class TextFile {
+ public:
+  TextFile() = default;
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+  ~TextFile();
+
+  // Opens an existing file for reading; the empty name is standard input.
+  // A file that fails to open stays closed and reads as empty.
+  void OpenRead(std::string_view name);
+
+  // Creates or empties the file and opens it for writing; the empty name is
+  // standard output. A file that fails to open stays as it was on disk.
+  void OpenWrite(std::string_view name);
+
+  // Takes over a handle that is already open for writing (a Workfile's
+  // replacement); the buffer is written out only when full and at Flush.
+  void AttachWrite(platform::Handle handle);
+
+  // True when no line is left: no byte left, or the next byte is Ctrl-Z.
+  bool Eof();
+
+  // The next line without its line end; CR bytes are dropped wherever they
+  // stand. Gives the empty string once Eof is true.
+  std::string ReadLine();
+  void ReadLine(std::string& line);
+
+  // Writes the text, then CR LF.
+  void WriteLn(std::string_view text);
+
+  // Writes out what is buffered; the handle stays open.
+  void Flush();
+
+  // Writes out what is buffered (writing) and releases the handle.
+  void Close();
+
+  // Gives up an attached handle without closing it (after a final Flush).
+  platform::Handle Detach();
+
+  bool IsOpen() const { return state_ != State::Closed; }
+
+  // True when any operation since the last opening failed: the file could not
+  // be opened, a read or write failed, or the close failed.
+  bool Failed() const { return failed_; }
+
+ private:
+  enum class State { Closed, Reading, Writing };
+
+  bool Fill();
+  void WriteBytes(const char* bytes, std::size_t size);
+  void Fail(platform::ErrorCode error);
+
+  platform::Handle handle_ = platform::InvalidHandle;
+  State state_ = State::Closed;
+  bool ownsHandle_ = false;    // false for the standard streams and attached handles
+  bool writeThrough_ = false;  // the buffer is written out at every line end
+  bool failed_ = false;
+  std::size_t position_ = 0;   // next byte to read
+  std::size_t valid_ = 0;      // bytes in the buffer (reading) or waiting (writing)
+  std::array<char, TextFileBufferSize> buffer_{};
+};
+
+// The console: standard output, opened for writing when the process starts.
+TextFile& Output();
+
+// Number of command-line arguments after the program's own name.
+int ParamCount();
+
+// The argument with that index, cut after 255 bytes; index 0 is the full path
+// of the program file; the empty string past the last argument.
+std::string ParamStr(int index);
+
+// Closes Output and ends the process with the exit code.
+[[noreturn]] void Halt(std::uint32_t exitCode);
+
+}  // namespace zubra32

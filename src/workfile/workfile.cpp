@@ -1,0 +1,105 @@
+// The Workfile's life: closed and written back when the next section begins or
+// the run ends, named by its section line, loaded whole into the WorkBuffer.
+#include "driver/run_state.h"
+#include "runtime/platform.h"
+#include "runtime/strings.h"
+#include "runtime/text_file.h"
+#include "workfile/work_buffer.h"
+
+namespace zubra32 {
+
+namespace {
+
+// Reports a Workfile that passed the existence test but could not be read in
+// full; nothing of it is current afterwards, so nothing of it is written back.
+void ReportUnreadable(RunState& run, WorkBuffer& work) {
+  ReportWorkfileError(run, " File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
+  work.WorkfileName.clear();
+}
+
+void ReportUnwritable(RunState& run, const WorkBuffer& work) {
+  ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
+}
+
+bool IsEchoOffLine(std::string_view line) {
+  std::string test = Trim(UpperCase(line));
+  return test == "@ECHO OFF" || test == "ECHO OFF";
+}
+
+void WriteLines(TextFile& file, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) file.WriteLn(line);
+}
+
+}  // namespace
+
+void SwitchWorkfile(RunState& run, WorkBuffer& work, std::string_view sectionLine) {
+  CloseWorkfile(run, work);
+  // The brackets are the first and the last byte, whatever those are.
+  std::string_view name = sectionLine.substr(std::min<std::size_t>(1, sectionLine.size()));
+  work.WorkfileName = name.substr(0, name.empty() ? 0 : name.size() - 1);
+  if (!FileExists(work.WorkfileName)) {
+    ReportWorkfileError(run, " File " + work.WorkfileName + " not found", ExitMissingFile);
+    work.WorkfileName.clear();
+    return;
+  }
+  if (run.DebugMode) Output().WriteLn("  New Workfile : " + work.WorkfileName);
+  LoadWorkfile(run, work);
+}
+
+void CloseWorkfile(RunState& run, WorkBuffer& work) {
+  if (work.WorkfileName.empty()) return;
+  if (run.DebugMode) Output().WriteLn("Close > " + work.WorkfileName);
+  if (work.WorkfileModified) SaveWorkfile(run, work);
+}
+
+void LoadWorkfile(RunState& run, WorkBuffer& work) {
+  TextFile file;
+  file.OpenRead(work.WorkfileName);
+  work.HeadLines.clear();
+  work.BodyLines.clear();
+  work.BodyUpper.clear();
+  work.TailLines.clear();
+  work.EchoOffSeen = false;
+  work.WorkfileModified = false;
+  if (file.Failed()) return ReportUnreadable(run, work);
+
+  std::string line;
+  while (!file.Eof() && work.LineCount() < MaxBodyLines) {
+    file.ReadLine(line);
+    if (!work.EchoOffSeen && IsEchoOffLine(line)) {
+      work.EchoOffSeen = true;
+      work.HeadLines.emplace_back(EchoOffLine);
+      continue;
+    }
+    work.BodyLines.push_back(TrimRight(line));
+    work.BodyUpper.push_back(UpperCase(work.BodyLines.back()));
+  }
+  bool tooLong = work.LineCount() == MaxBodyLines && !file.Eof();
+  file.Close();
+  if (file.Failed()) return ReportUnreadable(run, work);
+  if (tooLong) {
+    ReportWorkfileError(run, " " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int32_t>(MaxBodyLines)) + " lines",
+                        ExitTooLong);
+    work.WorkfileName.clear();
+  }
+}
+
+void SaveWorkfile(RunState& run, WorkBuffer& work) {
+  platform::Replacement replacement;
+  platform::ErrorCode error = 0;
+  if (!platform::BeginReplacement(work.WorkfileName, replacement, error)) return ReportUnwritable(run, work);
+
+  TextFile file;
+  file.AttachWrite(replacement.handle);
+  WriteLines(file, work.HeadLines);
+  WriteLines(file, work.BodyLines);
+  WriteLines(file, work.TailLines);
+  file.Detach();
+  if (file.Failed()) {
+    platform::AbandonReplacement(replacement);
+    return ReportUnwritable(run, work);
+  }
+  if (!platform::CommitReplacement(replacement, error)) ReportUnwritable(run, work);
+}
+
+}  // namespace zubra32
