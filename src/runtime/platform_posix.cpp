@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,7 +70,11 @@ bool FlushDirectory(const std::string& directory, ErrorCode& error) {
 
 }  // namespace
 
-void Initialize(int argc, char** argv) { startArguments.assign(argv, argv + argc); }
+void Initialize(int argc, char** argv) {
+  startArguments.assign(argv, argv + argc);
+  // Output failures never end the run: a reader that went away is a failed write, not a signal.
+  signal(SIGPIPE, SIG_IGN);
+}
 
 std::vector<std::string> CommandLineArguments() { return startArguments; }
 
