@@ -1,0 +1,165 @@
+#include "runtime/strings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <climits>
+
+#include "unit_test_support.h"
+
+using namespace std::string_literals;
+
+namespace zubra32 {
+namespace {
+
+TEST(UpperCaseTest, OnlyAsciiLowerCaseLettersChangeAndTheLengthStays) {
+  std::string all;
+  for (int byte = 0; byte < 256; ++byte) all.push_back(static_cast<char>(byte));
+  const std::string upper = UpperCase(all);
+  ASSERT_EQ(upper.size(), all.size());
+  for (int byte = 0; byte < 256; ++byte) {
+    const int expected = (byte >= 'a' && byte <= 'z') ? byte - 32 : byte;
+    EXPECT_EQ(static_cast<unsigned char>(upper[static_cast<std::size_t>(byte)]), expected) << "byte " << byte;
+  }
+  EXPECT_EQ(UpperCase("[debug]"), "[DEBUG]");
+  EXPECT_EQ(UpperCase(""), "");
+}
+
+struct TrimRow {
+  std::string text, trimmed, rightTrimmed;
+};
+
+TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
+  const TrimRow rows[] = {
+      {"\t x y\r", "x y", "\t x y"},
+      {"", "", ""},
+      {"\0\0\0"s, "", ""},
+      {"\x01\x1f \n\r\t", "", ""},
+      {"\0a\0b\0"s, "a\0b"s, "\0a\0b"s},
+      {"\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0"},
+      {" \x7f\xff ", "\x7f\xff", " \x7f\xff"},
+      {"!", "!", "!"},
+  };
+  for (const TrimRow& row : rows) {
+    EXPECT_EQ(Trim(row.text), row.trimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(TrimRight(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+  }
+}
+
+TEST(IntToStrTest, DecimalDigitsWithAMinusSignOnly) {
+  const std::pair<std::int32_t, std::string> rows[] = {
+      {0, "0"}, {7, "7"}, {2500, "2500"}, {-1, "-1"}, {INT32_MIN, "-2147483648"}, {INT32_MAX, "2147483647"},
+  };
+  for (const auto& [value, text] : rows) EXPECT_EQ(IntToStr(value), text);
+}
+
+TEST(PosTest, FirstExactOccurrenceOrZero) {
+  const std::tuple<std::string, std::string, std::size_t> rows[] = {
+      {"", "abc", 0},  {"abc", "", 0},    {"", "", 0},     {"c", "abc", 3},
+      {"C", "abc", 0}, {"b", "abab", 2},  {"abcd", "abc", 0}, {"\0"s, "a\0"s, 2},
+  };
+  for (const auto& [needle, haystack, position] : rows) {
+    EXPECT_EQ(Pos(needle, haystack), position) << needle << " in " << haystack;
+  }
+}
+
+struct RangeRow {
+  std::string text;
+  std::int64_t start, count;
+  std::string expected;
+};
+
+TEST(CopyTest, StartBelowOneCountsAsOneAndRangesAreCut) {
+  const RangeRow rows[] = {
+      {"abcdef", 0, 3, "abc"},  {"abcdef", -5, 2, "ab"}, {"abcdef", 2, 3, "bcd"}, {"abcdef", 6, 1, "f"},
+      {"abcdef", 7, 1, ""},     {"abcdef", 4, 100, "def"}, {"abcdef", 2, -1, ""},  {"abcdef", 2, 0, ""},
+      {"", 1, 1, ""},           {"", 0, 0, ""},
+  };
+  for (const RangeRow& row : rows) {
+    EXPECT_EQ(Copy(row.text, row.start, row.count), row.expected) << row.start << "," << row.count;
+  }
+}
+
+TEST(DeleteTest, OutOfRangeStartsAndCountsChangeNothing) {
+  const RangeRow rows[] = {
+      {"abcdef", 0, 3, "abcdef"}, {"abcdef", 7, 1, "abcdef"}, {"abcdef", 2, 0, "abcdef"}, {"abcdef", 2, -3, "abcdef"},
+      {"abcdef", 2, 3, "aef"},    {"abcdef", 5, 100, "abcd"}, {"abcdef", 1, 6, ""},       {"", 1, 1, ""},
+  };
+  for (const RangeRow& row : rows) {
+    std::string text = row.text;
+    Delete(text, row.start, row.count);
+    EXPECT_EQ(text, row.expected) << row.start << "," << row.count;
+  }
+}
+
+TEST(InsertTest, StartIsClampedToTheFrontAndTheEnd) {
+  // `count` is unused here; `text` is what is inserted into "hello".
+  const RangeRow rows[] = {
+      {"XY", 1000, 0, "helloXY"}, {"XY", 6, 0, "helloXY"}, {"XY", 5, 0, "hellXYo"}, {"XY", 1, 0, "XYhello"},
+      {"XY", 0, 0, "XYhello"},    {"XY", -7, 0, "XYhello"}, {"", 3, 0, "hello"},
+  };
+  for (const RangeRow& row : rows) {
+    std::string text = "hello";
+    Insert(row.text, text, row.start);
+    EXPECT_EQ(text, row.expected) << row.start;
+  }
+  std::string empty;
+  Insert("a", empty, 5);
+  EXPECT_EQ(empty, "a");
+}
+
+struct EnvRow {
+  std::vector<std::string> environment;
+  std::string name, expected;
+};
+
+TEST(GetEnvTest, NamesMatchWholeWithAsciiCaseFoldedAndTheFirstEntryWins) {
+  const EnvRow rows[] = {
+      {{"Path=/bin"}, "path", "/bin"},
+      {{"Path=/bin"}, "PAT", ""},
+      {{"PATH_EXTRA=1", "PATH=2"}, "path", "2"},
+      {{"Path=first", "PATH=second"}, "PATH", "first"},
+      {{"PATH=second", "Path=first"}, "path", "second"},
+      {{"A=b=c"}, "a", "b=c"},
+      {{"EMPTY="}, "empty", ""},
+      {{"X=1"}, "Y", ""},
+      {{"X=1"}, "X=1", ""},
+      {{"LONG=" + std::string(300, 'v')}, "long", std::string(255, 'v')},
+      {{"EXACT=" + std::string(255, 'w')}, "EXACT", std::string(255, 'w')},
+      {{"=C:=x", "A=1"}, "", "C:=x"},
+      {{"[=1", "@=2"}, "{", ""},
+      {{"@=2"}, "`", ""},
+      {{"\xE9T\xE9=1"}, "\xC9T\xC9", ""},
+      {{"\xE9t\xE9=1"}, "\xE9T\xE9", "1"},
+      {{}, "PATH", ""},
+  };
+  for (const EnvRow& row : rows) {
+    test::ScopedEnvironment environment(row.environment);
+    EXPECT_EQ(GetEnv(row.name), row.expected) << "name " << row.name;
+  }
+}
+
+TEST(FileExistsTest, OnlyAFileCountsAndThePatternsFirstMatchDecides) {
+  test::ScratchDir dir;
+  for (const char* name : {"sub", "m_a", "n_b"}) ASSERT_EQ(mkdir(dir.Path(name).c_str(), 0755), 0);
+  for (const char* name : {"file.txt", ".hidden", "m_b", "n_a"}) test::WriteFileBytes(dir.Path(name), "x");
+
+  const std::pair<std::string, bool> rows[] = {
+      {dir.Path("file.txt"), true},
+      {dir.Path(".hidden"), true},
+      {dir.Path("sub"), false},
+      {dir.Path("missing"), false},
+      {"", false},
+      {dir.Path("fil*"), true},
+      {dir.Path("file.tx?"), true},
+      {dir.Path("q*"), false},
+      {dir.Path("m_*"), false},  // m_a, a directory, sorts first
+      {dir.Path("n_*"), true},   // n_a, a file, sorts first
+      {dir.Path("file.txt") + "\0junk"s, true},
+      {dir.Path("sub") + "\0/../file.txt"s, false},
+  };
+  for (const auto& [name, exists] : rows) EXPECT_EQ(FileExists(name), exists) << testing::PrintToString(name);
+}
+
+}  // namespace
+}  // namespace zubra32
