@@ -1,0 +1,139 @@
+#include "runtime/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "unit_test_support.h"
+
+using namespace std::string_literals;
+
+namespace zubra32 {
+namespace {
+
+struct ReadRow {
+  std::string name, bytes;
+  std::vector<std::string> lines;
+};
+
+// Reads a file holding `bytes` line by line, as the read loop does, and checks
+// that the end stays the end.
+std::vector<std::string> ReadAllLines(const std::string& bytes) {
+  test::ScratchDir dir;
+  test::WriteFileBytes(dir.Path("in.txt"), bytes);
+  TextFile file;
+  file.OpenRead(dir.Path("in.txt"));
+  std::vector<std::string> lines;
+  while (!file.Eof() && lines.size() <= bytes.size()) lines.push_back(file.ReadLine());
+  EXPECT_TRUE(file.Eof());
+  EXPECT_EQ(file.ReadLine(), "");
+  EXPECT_TRUE(file.Eof());
+  EXPECT_FALSE(file.Failed());
+  file.Close();
+  return lines;
+}
+
+TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
+  std::vector<ReadRow> rows = {
+      {"no line end", "xyz", {"xyz"}},
+      {"mixed line ends", "x\r\ny\nz", {"x", "y", "z"}},
+      {"lone CR joins", "x\ry\n", {"xy"}},
+      {"CRs before LF", "x\r\r\ny\r", {"x", "y"}},
+      {"final LF adds no line", "x\n", {"x"}},
+      {"empty lines", "\n\r\n", {"", ""}},
+      {"empty file", "", {}},
+      {"Ctrl-Z first", "\x1a" "abc\n", {}},
+      {"Ctrl-Z mid-line", "ab\x1a" "cd\nef\n", {"ab"}},
+      {"Ctrl-Z after LF", "ab\n\x1a" "cd\n", {"ab"}},
+      {"NUL, TAB and high bytes kept", "a\0b\t\x80\xff\n"s, {"a\0b\t\x80\xff"s}},
+  };
+  // Each special byte at and around the end of the first 128-byte block.
+  for (std::size_t at : {126, 127, 128, 129}) {
+    const std::string a(at, 'a');
+    const std::string where = " at offset " + std::to_string(at);
+    rows.push_back({"LF" + where, a + "\nb", {a, "b"}});
+    rows.push_back({"CR" + where, a + "\rb\n", {a + "b"}});
+    rows.push_back({"CR LF" + where, a + "\r\nb", {a, "b"}});
+    rows.push_back({"Ctrl-Z" + where, a + "\x1a" "b\n", {a}});
+    rows.push_back({"LF then Ctrl-Z" + where, a + "\n\x1a", {a}});
+  }
+  for (const ReadRow& row : rows) EXPECT_EQ(ReadAllLines(row.bytes), row.lines) << row.name;
+}
+
+TEST(TextFileReadTest, AVeryLongLineComesBackWholeWithoutItsCarriageReturns) {
+  std::string bytes, line;
+  for (int i = 0; i < 100000; ++i) {
+    char byte = i % 997 == 0 ? '\r' : static_cast<char>('a' + i % 26);
+    bytes.push_back(byte);
+    if (byte != '\r') line.push_back(byte);
+  }
+  EXPECT_EQ(ReadAllLines(bytes + "\r\nnext"), (std::vector<std::string>{line, "next"}));
+}
+
+TEST(TextFileReadTest, AFileThatCannotBeOpenedReadsAsEmptyAndIsMarkedFailed) {
+  test::ScratchDir dir;
+  ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);
+  test::WriteFileBytes(dir.Path("good.txt"), "line\n");
+  for (const std::string& name : {dir.Path("missing.txt"), dir.Path("sub")}) {
+    TextFile file;
+    file.OpenRead(name);
+    EXPECT_TRUE(file.Failed()) << name;
+    EXPECT_TRUE(file.Eof()) << name;
+    EXPECT_EQ(file.ReadLine(), "") << name;
+    // Opening a good file afterwards starts afresh.
+    file.OpenRead(dir.Path("good.txt"));
+    EXPECT_FALSE(file.Failed());
+    EXPECT_EQ(file.ReadLine(), "line");
+    EXPECT_TRUE(file.Eof());
+  }
+}
+
+TEST(TextFileReadTest, ReopeningForgetsTheBufferOfThePreviousFile) {
+  test::ScratchDir dir;
+  test::WriteFileBytes(dir.Path("one.txt"), "first\nsecond\n");
+  test::WriteFileBytes(dir.Path("two.txt"), "other\n");
+  TextFile file;
+  file.OpenRead(dir.Path("one.txt"));
+  EXPECT_EQ(file.ReadLine(), "first");
+  file.OpenRead(dir.Path("two.txt"));
+  EXPECT_EQ(file.ReadLine(), "other");
+  EXPECT_TRUE(file.Eof());
+}
+
+struct WriteRow {
+  std::string name;
+  std::vector<std::string> lines;
+  std::string bytes;
+};
+
+TEST(TextFileWriteTest, EveryLineEndsWithCrLfAndNothingOfTheOldFileRemains) {
+  const WriteRow rows[] = {
+      {"empty line", {""}, "\r\n"},
+      {"CR LF inside", {"a\r\nb"}, "a\r\nb\r\n"},
+      {"several", {"x", "", "y"}, "x\r\n\r\ny\r\n"},
+      {"nothing written", {}, ""},
+      {"NUL and high bytes", {"\0\xff"s}, "\0\xff\r\n"s},
+      {"beyond one block", {std::string(300, 'q'), "z"}, std::string(300, 'q') + "\r\nz\r\n"},
+  };
+  for (const WriteRow& row : rows) {
+    test::ScratchDir dir;
+    test::WriteFileBytes(dir.Path("out.txt"), std::string(1000, '#'));
+    TextFile file;
+    file.OpenWrite(dir.Path("out.txt"));
+    for (const std::string& line : row.lines) file.WriteLn(line);
+    file.Close();
+    EXPECT_FALSE(file.Failed()) << row.name;
+    EXPECT_EQ(test::ReadFileBytes(dir.Path("out.txt")), row.bytes) << row.name;
+  }
+}
+
+TEST(TextFileWriteTest, AFileThatCannotBeCreatedIsMarkedFailedAndWritesNothing) {
+  test::ScratchDir dir;
+  TextFile file;
+  file.OpenWrite(dir.Path("no/such/dir.txt"));
+  EXPECT_TRUE(file.Failed());
+  file.WriteLn("lost");
+  EXPECT_FALSE(file.IsOpen());
+}
+
+}  // namespace
+}  // namespace zubra32
