@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "deflang/directive.h"
+#include "driver/run_state.h"
+#include "unit_test_support.h"
+
+namespace zubra32 {
+namespace {
+
+TEST(FindDelimiterPairTest, TheCloseStartsAtLeastOneByteAfterTheOpeningEnds) {
+  const std::tuple<std::string, std::size_t, std::size_t> rows[] = {
+      {"", 0, 0},          {"abc", 0, 0},        {"~%", 1, 0},         {"~%~%", 1, 0},
+      {"~%X~%", 1, 4},     {"~%~%X~%", 1, 6},    {"ab~%c~%d", 3, 6},   {"~%%~%", 1, 4},
+      {"~%~~%", 1, 4},     {"~%A~%~%B~%", 1, 4}, {"x~%~%", 2, 0},      {"~%AB", 1, 0},
+  };
+  for (const auto& [line, first, close] : rows) {
+    const DelimiterPair pair = FindDelimiterPair(line, VariableDelimiter);
+    EXPECT_EQ(pair.First, first) << line;
+    EXPECT_EQ(pair.Close, close) << line;
+  }
+}
+
+TEST(ReplaceAtTest, RemovesThenInsertsAtTheSamePosition) {
+  const std::tuple<std::string, std::size_t, std::size_t, std::string, std::string> rows[] = {
+      {"abcdef", 2, 3, "X", "aXef"}, {"abcdef", 1, 6, "", ""},     {"abc", 4, 0, "Z", "abcZ"},
+      {"abc", 1, 0, "Z", "Zabc"},     {"abc", 2, 100, "", "a"},     {"", 1, 0, "v", "v"},
+  };
+  for (const auto& [text, index, count, value, expected] : rows) {
+    EXPECT_EQ(ReplaceAt(text, index, count, value), expected) << text << " " << index << " " << count;
+  }
+}
+
+struct ExpandRow {
+  std::string name;
+  std::vector<std::string> environment;
+  std::string line, expected;
+};
+
+// Expands the line in a run with exactly the given environment; gives the
+// console output of debug mode.
+std::string Expand(const ExpandRow& row, bool debug = false) {
+  test::ScopedEnvironment environment(row.environment);
+  RunState run;
+  run.DebugMode = debug;
+  run.CurrentLine = row.line;
+  test::CapturedOutput console;
+  ExpandVariables(run);
+  EXPECT_EQ(run.CurrentLine, row.expected) << row.name;
+  return console.Finish();
+}
+
+TEST(ExpandVariablesTest, ReferencesAreReplacedLeftmostFirstAndTheLineSearchedAgain) {
+  const std::string longName(300, 'N');
+  const ExpandRow rows[] = {
+      {"no delimiter", {"A=1"}, "plain A", "plain A"},
+      {"case-insensitive name", {"USERNAME=bob"}, "end=rem by ~%username~%", "end=rem by bob"},
+      {"name holds a delimiter", {"~%X=v"}, "~%~%X~%", "v"},
+      {"two adjacent delimiters", {"=bad"}, "a~%~%", "a~%~%"},
+      {"single delimiter", {"A=1"}, "~%A", "~%A"},
+      {"two references", {"A=1", "B=2"}, "~%A~%-~%B~%", "1-2"},
+      {"value holds a reference", {"A=<~%B~%>", "B=x"}, "~%A~%", "<x>"},
+      {"value holds one delimiter", {"A=~%B", "B TAIL=z"}, "~%A~% tail~%!", "z!"},
+      {"delimiter left over", {"A=~%"}, "~%A~%x", "~%x"},
+      {"missing variable vanishes", {"A=1"}, "a~%NOPE~%b", "ab"},
+      {"name with blanks", {"MY VAR=ok"}, "[~%my var~%]", "[ok]"},
+      {"blanks of a value stay", {"A= v "}, "~%A~%", " v "},
+      {"long name cut to 255", {std::string(255, 'N') + "=hit"}, "~%" + longName + "~%", "hit"},
+      {"long value cut to 255", {"A=" + std::string(300, 'v')}, "~%A~%", std::string(255, 'v')},
+      {"self reference stops after 1000", {"SELF=x~%SELF~%"}, "~%SELF~%", std::string(1000, 'x') + "~%SELF~%"},
+  };
+  for (const ExpandRow& row : rows) EXPECT_EQ(Expand(row), "") << row.name;
+}
+
+TEST(ExpandVariablesTest, DebugModeTracesEachReplacementWithTheWholeName) {
+  const std::string longName(300, 'N');
+  EXPECT_EQ(Expand({"two", {"A=1", "B=2"}, "~%A~%~%B~%", "12"}, true),
+            "Env var: A replaced by 1\r\nEnv var: B replaced by 2\r\n");
+  EXPECT_EQ(Expand({"missing", {}, "x~%NOPE~%", "x"}, true), "Env var: NOPE replaced by \r\n");
+  EXPECT_EQ(Expand({"long", {std::string(255, 'N') + "=hit"}, "~%" + longName + "~%", "hit"}, true),
+            "Env var: " + longName + " replaced by hit\r\n");
+  EXPECT_EQ(Expand({"none", {"A=1"}, "~%A", "~%A"}, true), "");
+
+  std::string selfTraces;
+  for (int i = 0; i < 1000; ++i) selfTraces += "Env var: SELF replaced by ~%SELF~%\r\n";
+  EXPECT_EQ(Expand({"self", {"SELF=~%SELF~%"}, "~%SELF~%", "~%SELF~%"}, true), selfTraces);
+}
+
+}  // namespace
+}  // namespace zubra32
