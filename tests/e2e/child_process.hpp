@@ -1,0 +1,30 @@
+// Runs the program under test as a child process and collects what it did.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Launch {
+    std::vector<std::string> argv;  // argv[0] is the file executed
+    std::vector<std::string> env;   // the complete environment
+    std::string cwd;
+    std::optional<uid_t> run_as;    // uid (and gid) to switch to; needs root
+    int timeout_seconds = 20;
+};
+
+struct Outcome {
+    std::string out, err;
+    int exit_code = -1;
+    int signal = 0;  // killed by this signal
+    bool timed_out = false;
+    std::string launch_error;  // set when the program could not be started
+};
+
+Outcome run_child(const Launch& launch);
+
+}  // namespace e2e

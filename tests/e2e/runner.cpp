@@ -1,0 +1,355 @@
+// End-to-end runner: one GoogleTest test per case file in the cases folder.
+// Each case runs the built program in a fresh scratch directory and checks
+// its output, exit code and every file of the scratch tree afterwards.
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "case_file.hpp"
+#include "child_process.hpp"
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+std::string env_or(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+std::string program_path() { return env_or("ZUBRA32_E2E_PROGRAM", ZUBRA32_E2E_PROGRAM_PATH); }
+
+// The platform whose cases run here; the others are skipped.
+std::string running_platform() { return "posix"; }
+
+// The command line for one run: an optional launcher (ZUBRA32_E2E_LAUNCHER,
+// e.g. "wine") in front of the program. The child gets no PATH, so the
+// launcher is looked up here.
+std::vector<std::string> command_line(const std::string& program, std::vector<std::string> args) {
+    std::vector<std::string> argv;
+    std::istringstream launcher(env_or("ZUBRA32_E2E_LAUNCHER", ""));
+    for (std::string word; launcher >> word;) argv.push_back(word);
+    if (!argv.empty() && argv[0].find('/') == std::string::npos) {
+        std::istringstream dirs(env_or("PATH", "/usr/bin:/bin"));
+        for (std::string dir; std::getline(dirs, dir, ':');)
+            if (access((dir + "/" + argv[0]).c_str(), X_OK) == 0) {
+                argv[0] = dir + "/" + argv[0];
+                break;
+            }
+    }
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+// What the scratch tree holds: kind 'f' (data = bytes), 'l' (data = link
+// target), 'd' or '?' (anything else).
+struct Entry {
+    char kind;
+    std::string data;
+    mode_t mode = 0;
+};
+using Tree = std::map<std::string, Entry>;
+
+std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    if (!(out << bytes)) throw std::runtime_error("cannot write " + path);
+}
+
+const char* kind_name(char kind) {
+    return kind == 'f' ? "file" : kind == 'l' ? "symlink" : kind == 'd' ? "directory" : "special file";
+}
+
+// Records the tree below root/rel. Directories and files are opened up for
+// the owner while being read and get their modes back afterwards.
+void scan(const std::string& root, const std::string& rel, Tree* tree) {
+    for (const auto& item : fs::directory_iterator(root + "/" + rel)) {
+        std::string name = (rel.empty() ? "" : rel + "/") + item.path().filename().string();
+        std::string full = root + "/" + name;
+        struct stat st {};
+        lstat(full.c_str(), &st);
+        Entry entry{'?', {}, static_cast<mode_t>(st.st_mode & 07777)};
+        if (S_ISLNK(st.st_mode)) {
+            entry = {'l', fs::read_symlink(full).string(), entry.mode};
+        } else if (S_ISDIR(st.st_mode)) {
+            entry.kind = 'd';
+            chmod(full.c_str(), entry.mode | 0700);
+            scan(root, name, tree);
+            chmod(full.c_str(), entry.mode);
+        } else if (S_ISREG(st.st_mode)) {
+            chmod(full.c_str(), entry.mode | 0400);
+            entry = {'f', read_bytes(full), entry.mode};
+            chmod(full.c_str(), entry.mode);
+        }
+        tree->emplace(name, entry);
+    }
+}
+
+void open_up(const fs::path& dir) {
+    chmod(dir.c_str(), 0700);
+    std::error_code ignored;
+    for (const auto& item : fs::directory_iterator(dir, ignored))
+        if (!item.is_symlink(ignored) && item.is_directory(ignored)) open_up(item.path());
+}
+
+void remove_tree(const std::string& root) {
+    open_up(root);
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+// Shows bytes the way a case file writes them, e.g. "PATH=C:\DOS{CR}{LF}".
+std::string visible(std::string_view bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') out += "{CR}";
+        else if (c == '\n') out += "{LF}\n";
+        else if (c == '\t') out += "{TAB}";
+        else if (c == 0) out += "{NUL}";
+        else if (c == 0x1A) out += "{SUB}";
+        else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "{x%02X}", c);
+            out += hex;
+        } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+// Long texts are cut to a window around the first difference.
+std::string excerpt(const std::string& bytes, std::size_t at) {
+    constexpr std::size_t before = 1000, after = 2000;
+    std::size_t from = at > before ? at - before : 0;
+    std::string out = from ? "[...]" : "";
+    out += visible(std::string_view(bytes).substr(from, before + after));
+    if (from + before + after < bytes.size()) out += "[...]";
+    return out;
+}
+
+std::string compare_bytes(const std::string& what, const std::string& want, const std::string& got) {
+    if (want == got) return "";
+    auto at = static_cast<std::size_t>(std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first - want.begin());
+    auto line = std::count(want.begin(), want.begin() + static_cast<long>(at), '\n') + 1;
+    std::ostringstream msg;
+    msg << what << " differs at byte " << at << " (line " << line << ")\n--- expected (" << want.size()
+        << " bytes):\n" << excerpt(want, at) << "\n--- actual (" << got.size() << " bytes):\n" << excerpt(got, at);
+    return msg.str();
+}
+
+void add_parents(const std::string& path, Tree* tree) {
+    for (auto slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        tree->emplace(path.substr(0, slash), Entry{'d', {}});
+}
+
+bool allowed_extra(const Case& c, std::string name) {
+    while (true) {  // the entry itself or a directory it lies in
+        for (const auto& glob : c.allow_extra)
+            if (fnmatch(glob.c_str(), name.c_str(), 0) == 0) return true;
+        auto slash = name.rfind('/');
+        if (slash == std::string::npos) return false;
+        name.resize(slash);
+    }
+}
+
+class CaseTest : public testing::Test {
+public:
+    explicit CaseTest(std::string path) : path_(std::move(path)) {}
+
+    void TestBody() override {
+        Case c;
+        try {
+            c = parse_case(path_);
+        } catch (const std::exception& e) {
+            FAIL() << e.what();
+        }
+        SCOPED_TRACE(c.title.empty() ? path_ : c.title + " (" + path_ + ")");
+        if (!c.platform.empty() && c.platform != running_platform())
+            GTEST_SKIP() << "case for platform " << c.platform;
+        std::string program = program_path();
+        ASSERT_TRUE(fs::exists(program)) << "program not found: " << program;
+        scratch_ = make_temp_dir("zubra32-e2e");
+        values_.dir = scratch_;
+        const bool drop_root = c.run_as_nobody && geteuid() == 0;
+        if (drop_root) {  // the build tree may be closed to others: run a copy
+            bin_dir_ = make_temp_dir("zubra32-e2e-bin");
+            chmod(bin_dir_.c_str(), 0755);
+            std::string copy = bin_dir_ + "/" + fs::path(program).filename().string();
+            fs::copy_file(program, copy);
+            chmod(copy.c_str(), 0755);
+            program = copy;
+        }
+        Tree want = build_inputs(c, drop_root);
+
+        Launch launch;
+        for (const auto& arg : c.args) launch.argv.push_back(expand(arg, values_));
+        launch.argv = command_line(program, launch.argv);
+        for (const auto& var : c.env.lines)
+            if (!var.empty()) launch.env.push_back(expand(var, values_));
+        launch.cwd = scratch_;
+        if (drop_root) launch.run_as = nobody;
+        launch.timeout_seconds = c.timeout_seconds;
+        const Outcome got = run_child(launch);
+
+        ASSERT_EQ(got.launch_error, "");
+        ASSERT_FALSE(got.timed_out) << "killed after " << c.timeout_seconds << " s; stdout so far:\n"
+                                    << excerpt(got.out, 0);
+        EXPECT_EQ(got.signal, 0) << "killed by signal " << got.signal;
+        TokenValues out_values = values_;
+        out_values.program = fs::canonical(program).string();
+        out_values.copyright = true;
+        std::string diff = compare_bytes("stdout", render(c.stdout_text, out_values), got.out);
+        EXPECT_TRUE(diff.empty()) << diff;
+        EXPECT_EQ(got.exit_code, c.exit_code) << "exit code";
+        EXPECT_TRUE(got.err.empty()) << "stderr (must stay empty):\n" << excerpt(got.err, 0);
+        check_tree(c, want);
+    }
+
+    void TearDown() override {
+        if (!bin_dir_.empty()) remove_tree(bin_dir_);
+        if (scratch_.empty()) return;
+        if (std::getenv("ZUBRA32_E2E_KEEP")) std::cout << "scratch tree kept: " << scratch_ << "\n";
+        else remove_tree(scratch_);
+    }
+
+private:
+    static std::string make_temp_dir(const std::string& prefix) {
+        std::string name = "/tmp/" + prefix + ".XXXXXX";
+        if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+        return name;
+    }
+
+    // Writes the case's inputs; returns the tree as it must look if the
+    // program changes nothing.
+    Tree build_inputs(const Case& c, bool chown_to_nobody) {
+        Tree want;
+        auto make_parents = [&](const std::string& path) {
+            add_parents(path, &want);
+            fs::create_directories(fs::path(scratch_ + "/" + path).parent_path());
+        };
+        for (const auto& d : c.dirs) make_parents(d.path + "/");
+        for (const auto& f : c.files) {
+            make_parents(f.path);
+            want[f.path] = {'f', render(f.content, values_)};
+            write_bytes(scratch_ + "/" + f.path, want[f.path].data);
+        }
+        for (const auto& s : c.symlinks) {
+            make_parents(s.path);
+            fs::create_symlink(s.target, scratch_ + "/" + s.path);
+            want[s.path] = {'l', s.target};
+        }
+        if (chown_to_nobody) {
+            for (const auto& [name, entry] : want) lchown((scratch_ + "/" + name).c_str(), nobody, nobody);
+            lchown(scratch_.c_str(), nobody, nobody);
+        }
+        for (const auto& f : c.files)
+            if (f.mode) chmod((scratch_ + "/" + f.path).c_str(), *f.mode);
+        auto dirs = c.dirs;  // deepest first, so that closing one blocks no other
+        std::sort(dirs.begin(), dirs.end(), [](auto& a, auto& b) { return a.path.size() > b.path.size(); });
+        for (const auto& d : dirs)
+            if (d.mode) chmod((scratch_ + "/" + d.path).c_str(), *d.mode);
+        return want;
+    }
+
+    void check_tree(const Case& c, Tree want) {
+        for (const auto& [name, block] : c.expect) {
+            add_parents(name, &want);
+            want[name] = {'f', render(block, values_)};
+        }
+        Tree after;
+        scan(scratch_, "", &after);
+        for (const auto& [name, entry] : after) {
+            auto it = want.find(name);
+            if (it == want.end()) {
+                EXPECT_TRUE(allowed_extra(c, name)) << "unexpected " << kind_name(entry.kind) << ": " << name;
+            } else if (it->second.kind != entry.kind) {
+                ADD_FAILURE() << name << ": expected a " << kind_name(it->second.kind) << ", found a "
+                              << kind_name(entry.kind);
+            } else if (entry.kind == 'l') {
+                EXPECT_EQ(entry.data, it->second.data) << "target of symlink " << name;
+            } else if (entry.kind == 'f') {
+                std::string diff = compare_bytes("file " + name, it->second.data, entry.data);
+                EXPECT_TRUE(diff.empty()) << diff;
+            }
+        }
+        for (const auto& [name, entry] : want)
+            EXPECT_TRUE(after.count(name)) << "missing afterwards: " << name;
+        for (const auto& [name, mode] : c.expect_mode) {
+            auto it = after.find(name);
+            if (it == after.end()) ADD_FAILURE() << "missing afterwards: " << name;
+            else if (it->second.mode != mode)
+                ADD_FAILURE() << std::oct << "mode of " << name << ": expected 0" << mode << ", found 0" << it->second.mode;
+        }
+    }
+
+    std::string path_, scratch_, bin_dir_;
+    TokenValues values_;  // tokens for arguments, environment and files
+};
+
+// GoogleTest names allow letters, digits and '_' only (ctest filters read
+// '-' as "exclude").
+std::string test_name(const fs::path& file) {
+    std::string name = file.stem().string();
+    std::replace_if(name.begin(), name.end(), [](unsigned char ch) { return !std::isalnum(ch); }, '_');
+    return name;
+}
+
+class FailingTest : public testing::Test {
+public:
+    explicit FailingTest(std::string message) : message_(std::move(message)) {}
+    void TestBody() override { FAIL() << message_; }
+
+private:
+    std::string message_;
+};
+
+}  // namespace
+}  // namespace e2e
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    std::vector<fs::path> files;
+    std::error_code error;
+    const std::string cases_dir = e2e::env_or("ZUBRA32_E2E_CASES", ZUBRA32_E2E_CASES_DIR);
+    for (const auto& item : fs::directory_iterator(cases_dir, error))
+        if (item.path().extension() == ".case") files.push_back(item.path());
+    std::sort(files.begin(), files.end());
+    std::set<std::string> names;
+    for (const auto& file : files) {
+        std::string name = e2e::test_name(file);
+        if (!names.insert(name).second) {
+            std::string message = "two case files map to test name " + name;
+            testing::RegisterTest("e2e", (name + "_duplicate").c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                                  [message]() -> testing::Test* { return new e2e::FailingTest(message); });
+            continue;
+        }
+        testing::RegisterTest("e2e", name.c_str(), nullptr, nullptr, file.c_str(), 1,
+                              [file]() -> testing::Test* { return new e2e::CaseTest(file.string()); });
+    }
+    if (files.empty())
+        testing::RegisterTest("e2e", "no_cases", nullptr, nullptr, __FILE__, __LINE__, [cases_dir]() -> testing::Test* {
+            return new e2e::FailingTest("no .case files in " + cases_dir);
+        });
+    return RUN_ALL_TESTS();
+}
