@@ -42,9 +42,9 @@ void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
 
 // One line of the definition file that could not be read or opened: the run
 // cannot go on as the file says, so it ends here with nothing more written.
-[[noreturn]] void FailDefinitionFile(const RunState& run) {
+std::int32_t FailDefinitionFile(const RunState& run) {
   Output().WriteLn(CutAfter("Can't read the definition file " + run.DefinitionFileName, MaxShortString));
-  Halt(ExitMissingFile);
+  return ExitMissingFile;
 }
 
 }  // namespace
@@ -58,28 +58,34 @@ void ProcessLine(RunState& run, WorkBuffer& work) {
   ApplyDirectiveLine(run, work);
 }
 
-void RunDefinitionFile(std::string_view definitionFileName) {
+std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
   RunState run;
   run.DefinitionFileName = definitionFileName;
   if (!FileExists(definitionFileName)) {
     Output().WriteLn(CutAfter("Can't find the definition file " + run.DefinitionFileName, MaxShortString));
-    Halt(ExitMissingFile);
+    return ExitMissingFile;
   }
   WorkBuffer work;
   run.DefinitionFile.OpenRead(definitionFileName);
-  if (run.DefinitionFile.Failed()) FailDefinitionFile(run);
+  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
 
   while (!run.DefinitionFile.Eof()) {
     run.DefinitionFile.ReadLine(run.CurrentLine);
-    if (run.DefinitionFile.Failed()) FailDefinitionFile(run);
+    // A definition file that fails halfway ends the run at once: the current
+    // Workfile is not written back.
+    if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
     ++run.DefinitionLineNumber;
     ProcessLine(run, work);
   }
-  if (run.DefinitionFile.Failed()) FailDefinitionFile(run);
+  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
 
   CloseWorkfile(run, work);
   if (run.RunStatus > 0) Output().WriteLn("Ready (Status = " + IntToStr(run.RunStatus) + ")");
-  Halt(static_cast<std::uint32_t>(run.RunStatus));
+  return run.RunStatus;
+}
+
+void RunDefinitionFile(std::string_view definitionFileName) {
+  Halt(static_cast<std::uint32_t>(ExecuteDefinitionFile(definitionFileName)));
 }
 
 }  // namespace zubra32

@@ -47,6 +47,10 @@ void Trace(const RunState& run, std::string_view text);
 // runs the read loop over it and ends the process with the run's status.
 [[noreturn]] void RunDefinitionFile(std::string_view definitionFileName);
 
+// The same run without ending the process: gives the exit code instead, and
+// Output stays open (for tests and fuzzing, which run many in one process).
+std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName);
+
 // One pass of the read loop on a line just read (exposed for tests).
 void ProcessLine(RunState& run, WorkBuffer& work);
 

@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer (Linux and the BSDs).
 #include "runtime/platform.h"
+#include "runtime/platform_faults.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,6 +21,17 @@ namespace zubra32::platform {
 namespace {
 
 std::vector<std::string> startArguments;
+
+// Test builds can make a call fail here (see platform_faults.h); in the
+// program itself no call ever does.
+bool Fails([[maybe_unused]] FaultKind kind, [[maybe_unused]] Handle handle, [[maybe_unused]] std::string_view name,
+           [[maybe_unused]] ErrorCode& error) {
+#ifdef ZUBRA32_FAULT_INJECTION
+  return InjectedFailure(kind, handle, name, error);
+#else
+  return false;
+#endif
+}
 
 // A file name as the OS takes it: NUL-terminated, so cut at its first NUL.
 std::string OsName(std::string_view name) { return std::string(name.substr(0, std::min(name.size(), name.find('\0')))); }
@@ -55,7 +67,18 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Closes the descriptor; it is released even when the close reports a failure.
+bool CloseDescriptor(int fd, ErrorCode& error) {
+  bool injected = Fails(FaultKind::Close, fd, {}, error);
+  if (close(fd) != 0 && !injected) {
+    error = errno;
+    return false;
+  }
+  return !injected;
+}
+
 bool FlushDirectory(const std::string& directory, ErrorCode& error) {
+  if (Fails(FaultKind::DirectoryFlush, InvalidHandle, directory, error)) return false;
   int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     error = errno;
@@ -119,6 +142,7 @@ Handle StandardInput() { return STDIN_FILENO; }
 Handle StandardOutput() { return STDOUT_FILENO; }
 
 Handle OpenForReading(std::string_view name, ErrorCode& error) {
+  if (Fails(FaultKind::Open, InvalidHandle, name, error)) return InvalidHandle;
   int fd = open(OsName(name).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = errno;
@@ -147,6 +171,7 @@ bool IsInteractiveOrPipe(Handle handle) {
 }
 
 std::int64_t ReadBytes(Handle handle, char* buffer, std::size_t capacity, ErrorCode& error) {
+  if (Fails(FaultKind::Read, handle, {}, error)) return -1;
   for (;;) {
     ssize_t count = read(static_cast<int>(handle), buffer, capacity);
     if (count >= 0) return count;
@@ -157,6 +182,7 @@ std::int64_t ReadBytes(Handle handle, char* buffer, std::size_t capacity, ErrorC
 }
 
 bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& error) {
+  if (Fails(FaultKind::Write, handle, {}, error)) return false;
   while (size > 0) {
     ssize_t count = write(static_cast<int>(handle), bytes, size);
     if (count < 0) {
@@ -170,13 +196,7 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
   return true;
 }
 
-bool CloseFile(Handle handle, ErrorCode& error) {
-  if (close(static_cast<int>(handle)) != 0) {
-    error = errno;
-    return false;
-  }
-  return true;
-}
+bool CloseFile(Handle handle, ErrorCode& error) { return CloseDescriptor(static_cast<int>(handle), error); }
 
 bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
@@ -227,6 +247,7 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
   std::size_t slash = target.rfind('/');
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   std::string temporary = directory + "/." + base.substr(0, 64) + ".zubra32-XXXXXX";
+  if (Fails(FaultKind::CreateTemporary, InvalidHandle, target, error)) return false;
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
     error = errno;
@@ -240,22 +261,24 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
 bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
   int fd = static_cast<int>(replacement.handle);
   replacement.handle = InvalidHandle;
-  if (replacement.inPlace) {
-    bool closed = close(fd) == 0;
-    if (!closed) error = errno;
-    return closed;
-  }
+  if (replacement.inPlace) return CloseDescriptor(fd, error);
 
   struct stat status {};
-  bool ok = fsync(fd) == 0 && stat(replacement.targetName.c_str(), &status) == 0 &&
-            fchmod(fd, status.st_mode & 07777) == 0 &&
-            (geteuid() != 0 || fchown(fd, status.st_uid, status.st_gid) == 0);
-  if (!ok) error = errno;
-  if (close(fd) != 0 && ok) {
+  bool ok = !Fails(FaultKind::Flush, fd, {}, error);
+  if (ok && (fsync(fd) != 0 || stat(replacement.targetName.c_str(), &status) != 0 ||
+             fchmod(fd, status.st_mode & 07777) != 0 ||
+             (geteuid() == 0 && fchown(fd, status.st_uid, status.st_gid) != 0))) {
     error = errno;
     ok = false;
   }
-  if (ok && rename(replacement.temporaryName.c_str(), replacement.targetName.c_str()) != 0) {
+  ErrorCode closeError = 0;
+  if (!CloseDescriptor(fd, closeError) && ok) {
+    error = closeError;
+    ok = false;
+  }
+  if (ok && Fails(FaultKind::Rename, InvalidHandle, replacement.targetName, error)) {
+    ok = false;
+  } else if (ok && rename(replacement.temporaryName.c_str(), replacement.targetName.c_str()) != 0) {
     error = errno;
     ok = false;
   }
@@ -263,6 +286,9 @@ bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
     unlink(replacement.temporaryName.c_str());
     return false;
   }
+  // The new text is in place from the rename on. A directory that cannot be
+  // flushed may lose the rename in a crash, so this is still reported as a
+  // failure, although the Workfile now holds the new text; the old one is gone.
   return FlushDirectory(DirectoryOf(replacement.targetName), error);
 }
 

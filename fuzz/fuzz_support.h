@@ -1,0 +1,89 @@
+// Helpers shared by the fuzz targets: the fixed environment they run in, a
+// scratch directory, whole-file byte access, and a check that ends the
+// process loudly (libFuzzer then keeps the input that did it).
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace zubra32::fuzz {
+
+// The variables every fuzz input sees, in this order. Some refer to
+// themselves or to each other, so that expansion meets its bound; none
+// holds a '/', so that no expansion can name a file outside the scratch
+// directory.
+inline const std::vector<std::string>& FixedEnvironment() {
+  static const std::vector<std::string> entries = {
+      "USERNAME=alice",
+      "COMSPEC=C:\\COMMAND.COM",
+      "TEMP=C:\\TEMP",
+      "SELF=~%SELF~%",
+      "GROW=<~%GROW~%~%GROW~%>",
+      "PING=ping ~%PONG~%",
+      "PONG=pong ~%PING~%",
+      "HALF=~%",
+      "TILDES=~~ and ~",
+      "SECTION=[w]",
+      "EMPTY=",
+      "username=second entry, never found",
+      "LONG=" + std::string(300, 'L'),
+      "Mixed=mIxEd",
+  };
+  return entries;
+}
+
+// Makes the process environment exactly FixedEnvironment(), for good.
+inline void InstallFixedEnvironment() {
+  static std::vector<std::string> storage = FixedEnvironment();
+  static std::vector<char*> pointers;
+  for (std::string& entry : storage) pointers.push_back(entry.data());
+  pointers.push_back(nullptr);
+  environ = pointers.data();
+}
+
+// A fresh directory for this process: under $ZUBRA32_FUZZ_SCRATCH, else in
+// memory (/dev/shm) where there is one, else under /tmp.
+inline std::string MakeScratchDirectory() {
+  std::string base = "/tmp";
+  if (const char* chosen = getenv("ZUBRA32_FUZZ_SCRATCH"); chosen != nullptr && *chosen != '\0') {
+    base = chosen;
+  } else if (access("/dev/shm", W_OK) == 0) {
+    base = "/dev/shm";
+  }
+  std::string pattern = base + "/zubra32-fuzz-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  return pattern;
+}
+
+inline void WriteFileBytes(const std::string& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An invariant that failed: says which and aborts, so the input is kept as a crash.
+[[noreturn]] inline void Broken(const char* what) {
+  std::fprintf(stderr, "zubra32 fuzz invariant broken: %s\n", what);
+  std::abort();
+}
+
+inline void Check(bool holds, const char* what) {
+  if (!holds) Broken(what);
+}
+
+}  // namespace zubra32::fuzz

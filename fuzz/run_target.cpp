@@ -1,0 +1,161 @@
+// Fuzz target: a whole run of the read loop over an arbitrary definition file
+// and one arbitrary Workfile.
+//
+// The input is the definition file, then optionally the separator line
+// "=====WORKFILE=====" and the Workfile's bytes. Each input runs in a fresh
+// scratch directory (the process's working directory) holding
+//   d    the definition file       w    the Workfile
+//   ro   a read-only file          sub  a directory
+// Every '/' of the definition file becomes '\', so that no name reaches
+// outside the scratch directory. The stages run as the read loop runs them,
+// and after each line the target checks:
+//   - head and tail never exceed 100 lines, the body 2500, and the
+//     upper-case copy of the body stays in step with it;
+//   - a line that is not a section line never changes the body line count;
+//   - w changes only when a changed buffer naming it is closed, and then
+//     holds exactly that buffer's head, body and tail, each line ended by
+//     CR LF (otherwise it is exactly as before);
+//   - ro never changes, and no temporary file is ever left behind.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "deflang/directive.h"
+#include "driver/run_state.h"
+#include "fuzz_support.h"
+#include "runtime/strings.h"
+#include "runtime/text_file.h"
+#include "workfile/work_buffer.h"
+
+namespace {
+
+using namespace zubra32;
+using zubra32::fuzz::Check;
+
+constexpr std::string_view Separator = "\n=====WORKFILE=====\n";
+constexpr std::size_t MaxInputBytes = 256 * 1024;
+const std::string ReadOnlyText = "read-only\r\nfile\r\n";
+
+std::string consoleFile;
+
+// What the loop makes of the line before the section stage: true when it
+// names a Workfile (and so closes the current one).
+bool IsSectionLine(const std::string& line) {
+  RunState probe;
+  probe.CurrentLine = Trim(line);
+  if (!probe.CurrentLine.empty() && probe.CurrentLine.front() == '\'') return false;
+  ExpandVariables(probe);
+  if (EqualIgnoringCase(probe.CurrentLine, "[DEBUG]")) return false;
+  return !probe.CurrentLine.empty() && probe.CurrentLine.front() == '[';
+}
+
+// The bytes a write-back of the buffer gives.
+std::string Render(const WorkBuffer& work) {
+  std::string text;
+  for (const auto* lines : {&work.HeadLines, &work.BodyLines, &work.TailLines}) {
+    for (const std::string& line : *lines) text.append(line).append("\r\n");
+  }
+  return text;
+}
+
+bool NamesW(const WorkBuffer& work) { return CutAtNul(work.WorkfileName) == "w"; }
+
+void CheckBuffer(const WorkBuffer& work) {
+  Check(work.HeadCount() <= MaxHeadLines, "head holds at most 100 lines");
+  Check(work.TailCount() <= MaxTailLines, "tail holds at most 100 lines");
+  Check(work.LineCount() <= MaxBodyLines, "body holds at most 2500 lines");
+  Check(work.BodyUpper.size() == work.BodyLines.size(), "upper-case body in step with the body");
+  for (std::size_t i = 0; i < work.LineCount(); ++i) {
+    Check(work.BodyUpper[i] == UpperCase(work.BodyLines[i]), "upper-case body line matches its line");
+  }
+}
+
+// Checks w after a step that may have closed `before`.
+void CheckWorkfileAfterClose(const WorkBuffer& before, const std::string& oldText, const std::string& newText) {
+  bool writesW = NamesW(before) && before.WorkfileModified;
+  if (writesW) {
+    Check(newText == Render(before), "a closed, changed Workfile holds exactly its buffer");
+  } else {
+    Check(newText == oldText, "a Workfile not written back stays exactly as it was");
+  }
+}
+
+void CheckDirectory() {
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    std::string name = entry.path().filename().string();
+    Check(name == "d" || name == "w" || name == "ro" || name == "sub", "no file but the inputs is left behind");
+    ++entries;
+  }
+  Check(entries == 4, "every input is still there");
+  Check(fuzz::ReadFileBytes("ro") == ReadOnlyText, "a read-only file is never written");
+}
+
+void PrepareDirectory(std::string_view definition, std::string_view workfile) {
+  for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry.path());
+  fuzz::WriteFileBytes("d", definition);
+  fuzz::WriteFileBytes("w", workfile);
+  fuzz::WriteFileBytes("ro", ReadOnlyText);
+  std::filesystem::permissions("ro", std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  std::filesystem::create_directory("sub");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string scratch = fuzz::MakeScratchDirectory();
+  consoleFile = scratch + "/console.txt";
+  std::filesystem::create_directory(scratch + "/work");
+  // Relative Workfile names resolve here from now on; run.sh hands libFuzzer absolute paths.
+  if (chdir((scratch + "/work").c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
+  fuzz::InstallFixedEnvironment();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > MaxInputBytes) return -1;
+  std::string input(reinterpret_cast<const char*>(data), size);
+  std::size_t split = input.find(Separator);
+  std::string definition = input.substr(0, split);
+  std::string workfile = split == std::string::npos ? std::string() : input.substr(split + Separator.size());
+  for (char& byte : definition) {
+    if (byte == '/') byte = '\\';
+  }
+  PrepareDirectory(definition, workfile);
+  Output().OpenWrite(consoleFile);
+
+  RunState run;
+  run.DefinitionFileName = "d";
+  WorkBuffer work;
+  std::string wText = workfile;
+  run.DefinitionFile.OpenRead("d");
+  Check(!run.DefinitionFile.Failed(), "the definition file opens");
+  while (!run.DefinitionFile.Eof()) {
+    run.DefinitionFile.ReadLine(run.CurrentLine);
+    Check(!run.DefinitionFile.Failed(), "the definition file reads");
+    ++run.DefinitionLineNumber;
+    if (IsSectionLine(run.CurrentLine)) {
+      WorkBuffer before = work;
+      ProcessLine(run, work);
+      std::string now = fuzz::ReadFileBytes("w");
+      CheckWorkfileAfterClose(before, wText, now);
+      wText = now;
+    } else {
+      std::size_t head = work.HeadCount(), body = work.LineCount(), tail = work.TailCount();
+      ProcessLine(run, work);
+      Check(work.LineCount() == body, "the body line count never changes after the load");
+      Check(work.HeadCount() >= head && work.TailCount() >= tail, "head and tail only grow");
+    }
+    CheckBuffer(work);
+  }
+  WorkBuffer before = work;
+  CloseWorkfile(run, work);
+  CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"));
+  Check(run.RunStatus >= 0 && run.RunStatus <= 4, "the status is an exit code of a run");
+  run.DefinitionFile.Close();
+  Output().Close();
+  CheckDirectory();
+  return 0;
+}

@@ -1,0 +1,33 @@
+// A seam for tests that makes chosen platform calls fail. It exists only in
+// builds compiled with ZUBRA32_FAULT_INJECTION (the zubra32_core_faults
+// library, linked by the fault tests); the program itself never consults it.
+// The test that links such a build defines the hook.
+#pragma once
+
+#include <string_view>
+
+#include "runtime/platform.h"
+
+namespace zubra32::platform {
+
+// The calls that can be made to fail: the reading of a Workfile and every
+// step of its write-back.
+enum class FaultKind {
+  Open,             // opening a file for reading
+  Read,             // one read of an open file
+  CreateTemporary,  // creating the temporary file beside a Workfile
+  Write,            // one write of buffered bytes
+  Flush,            // flushing the temporary file to disk
+  Close,            // closing a file (the real close still happens)
+  Rename,           // renaming the temporary file over the Workfile
+  DirectoryFlush,   // flushing the Workfile's directory after the rename
+};
+constexpr int FaultKindCount = 8;
+
+// Asked before each such call with what the call works on: `handle` for calls
+// on an open file (InvalidHandle otherwise) and `name` for calls on a name
+// (the Workfile's or its directory's; empty otherwise). True makes the call
+// fail with `error` as its error number.
+bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error);
+
+}  // namespace zubra32::platform
