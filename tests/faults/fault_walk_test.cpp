@@ -1,0 +1,214 @@
+// The fault walk: a realistic run over several Workfiles, repeated once for
+// every platform call that its Workfile loads and write-backs make, with
+// exactly that call failing. Each time the run must report the one Workfile
+// in the one right error line, end with status 4, leave that Workfile byte
+// for byte as it was (its directives ignored, for a failed load), leave no
+// temporary file behind, and apply every other section as a clean run does.
+#include <limits.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../unit/unit_test_support.h"
+#include "driver/run_state.h"
+#include "runtime/platform_faults.h"
+
+namespace zubra32::platform {
+
+namespace {
+
+// Which call fails: the `failAt`-th call of `kind` on a Workfile or its
+// temporary file (counted from 1; 0 fails none). The run's Workfiles are
+// the files of `directory`; calls on anything else (the definition file,
+// the console) are neither counted nor failed.
+struct FaultPlan {
+  std::string directory;
+  FaultKind kind = FaultKind::Open;
+  int failAt = 0;
+  std::array<int, FaultKindCount> seen{};
+  std::string failedPath;  // the file or directory of the failed call
+};
+FaultPlan plan;
+
+std::string PathOf(Handle handle) {
+  std::array<char, PATH_MAX> path{};
+  std::string link = "/proc/self/fd/" + std::to_string(handle);
+  ssize_t length = readlink(link.c_str(), path.data(), path.size() - 1);
+  return length < 0 ? std::string() : std::string(path.data(), static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
+  if (plan.directory.empty()) return false;
+  std::string path = handle != InvalidHandle ? PathOf(handle) : std::string(name);
+  if (path != plan.directory && path.rfind(plan.directory + "/", 0) != 0) return false;
+  if (++plan.seen[static_cast<std::size_t>(kind)] != plan.failAt || kind != plan.kind) return false;
+  plan.failedPath = path;
+  error = kind == FaultKind::Write || kind == FaultKind::Flush ? ENOSPC : EIO;
+  return true;
+}
+
+}  // namespace zubra32::platform
+
+namespace zubra32 {
+namespace {
+
+using platform::FaultKind;
+
+const std::array<std::string, platform::FaultKindCount> KindNames = {
+    "open", "read", "create temporary file", "write", "flush", "close", "rename", "directory flush"};
+
+// Lines of a file, each ended by CR LF.
+std::string CrLf(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text.append(line).append("\r\n");
+  return text;
+}
+
+class FaultWalk : public ::testing::Test {
+ protected:
+  FaultWalk() : environment_({"USERNAME=alice"}) {}
+
+  void SetUp() override {
+    files_ = scratch_.Path("files");
+    definition_ = scratch_.Path("walk.def");
+    // Long enough to take many reads and writes of the text-file buffer.
+    std::vector<std::string> big;
+    for (int i = 1; i <= 400; ++i) big.push_back("line " + std::to_string(i) + " of a long file, ~ 40 bytes");
+    originals_ = {
+        {"autoexec.bat", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/autoexec.bat")},
+        {"config.sys", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/config.sys")},
+        {"unchanged.ini", CrLf({"[boot]", "shell=progman.exe"})},
+        {"big.txt", CrLf(big)},
+    };
+    // Line numbers matter: a failed load is reported on its section line, a
+    // failed write-back on the line that closes the Workfile.
+    std::vector<std::string> lines = {
+        "' A start-up script's edits, one section per Workfile.",  // 1
+        "[" + files_ + "/missing.txt]",                             // 2: not found, status 2 before the rest
+        "END=ignored",                                               // 3
+        "[" + files_ + "/autoexec.bat]",                            // 4
+        "START=rem Start-up file of ~%USERNAME~%",                   // 5
+        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",          // 6
+        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",               // 7
+        "END=rem Changed by ~%USERNAME~%",                           // 8
+        "[" + files_ + "/unchanged.ini]",                           // 9: loaded, nothing applies
+        "no such text=@never",                                       // 10
+        "[" + files_ + "/config.sys]",                              // 11
+        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",                 // 12
+        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                          // 13
+        "[" + files_ + "/big.txt]",                                 // 14
+        "of a long=+ (edited)",                                      // 15
+        "END=the end",                                               // 16
+    };
+    definitionText_ = CrLf(lines);
+    sectionLine_ = {{"autoexec.bat", 4}, {"unchanged.ini", 9}, {"config.sys", 11}, {"big.txt", 14}};
+    closeLine_ = {{"autoexec.bat", 9}, {"unchanged.ini", 11}, {"config.sys", 14}, {"big.txt", 16}};
+  }
+
+  void TearDown() override { platform::plan = {}; }
+
+  void Prepare() {
+    std::filesystem::remove_all(files_);
+    std::filesystem::create_directory(files_);
+    for (const auto& [name, text] : originals_) test::WriteFileBytes(files_ + "/" + name, text);
+    test::WriteFileBytes(definition_, definitionText_);
+  }
+
+  // Runs the definition file with the plan's fault; gives the status and the console.
+  std::int32_t Run(FaultKind kind, int failAt, std::string& console) {
+    Prepare();
+    platform::plan = {};
+    platform::plan.directory = files_;
+    platform::plan.kind = kind;
+    platform::plan.failAt = failAt;
+    test::CapturedOutput output;
+    std::int32_t status = ExecuteDefinitionFile(definition_);
+    console = output.Finish();
+    platform::plan.directory.clear();
+    return status;
+  }
+
+  std::map<std::string, std::string> Files() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(files_)) {
+      files[entry.path().filename().string()] = test::ReadFileBytes(entry.path().string());
+    }
+    return files;
+  }
+
+  std::string ErrorLine(int line, const std::string& rest) const {
+    return "Error in " + definition_ + " Line:" + std::to_string(line) + rest + "\r\n";
+  }
+
+  test::ScopedEnvironment environment_;
+  test::ScratchDir scratch_;
+  std::string files_, definition_, definitionText_;
+  std::map<std::string, std::string> originals_;
+  std::map<std::string, int> sectionLine_, closeLine_;
+};
+
+TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) {
+  // The clean run: what every section makes of its Workfile, and how many
+  // calls of each kind the Workfiles take.
+  std::string cleanConsole;
+  ASSERT_EQ(Run(FaultKind::Open, 0, cleanConsole), ExitMissingFile);
+  const std::string missingLine = ErrorLine(2, " File " + files_ + "/missing.txt not found");
+  ASSERT_EQ(cleanConsole, missingLine + "Ready (Status = 2)\r\n");
+  const std::map<std::string, std::string> cleanFiles = Files();
+  ASSERT_EQ(cleanFiles.size(), originals_.size());
+  for (const auto& [name, text] : originals_) {
+    EXPECT_EQ(cleanFiles.at(name) == text, name == "unchanged.ini") << name << " is changed by the clean run";
+  }
+  const std::array<int, platform::FaultKindCount> calls = platform::plan.seen;
+
+  std::string summary = "fault walk:";
+  for (int kind = 0; kind < platform::FaultKindCount; ++kind) {
+    const auto faultKind = static_cast<FaultKind>(kind);
+    ASSERT_GT(calls[static_cast<std::size_t>(kind)], 0) << KindNames[static_cast<std::size_t>(kind)] << " is never called";
+    summary += " " + KindNames[static_cast<std::size_t>(kind)] + " " + std::to_string(calls[static_cast<std::size_t>(kind)]);
+    for (int n = 1; n <= calls[static_cast<std::size_t>(kind)]; ++n) {
+      SCOPED_TRACE(KindNames[static_cast<std::size_t>(kind)] + " call " + std::to_string(n));
+      std::string console;
+      std::int32_t status = Run(faultKind, n, console);
+      ASSERT_FALSE(platform::plan.failedPath.empty()) << "the call was not made";
+
+      // The Workfile the failed call worked on: its own name, its temporary
+      // file's (".NAME.zubra32-XXXXXX"), or the directory of the last one written.
+      std::string failed = std::filesystem::path(platform::plan.failedPath).filename().string();
+      bool writeBack = failed.front() == '.' || faultKind == FaultKind::DirectoryFlush || faultKind == FaultKind::Rename ||
+                       faultKind == FaultKind::CreateTemporary;
+      if (failed.front() == '.') failed = failed.substr(1, failed.rfind(".zubra32-") - 1);
+      if (faultKind == FaultKind::DirectoryFlush) {
+        // Directory flushes come in the order the Workfiles are written back.
+        failed = std::array<std::string, 3>{"autoexec.bat", "config.sys", "big.txt"}.at(static_cast<std::size_t>(n - 1));
+      }
+      ASSERT_EQ(originals_.count(failed), 1u) << platform::plan.failedPath;
+
+      EXPECT_EQ(status, ExitUnreadableOrUnwritable);
+      std::string errorLine =
+          writeBack ? ErrorLine(closeLine_.at(failed), " File " + files_ + "/" + failed + " can't be written")
+                    : ErrorLine(sectionLine_.at(failed), " File " + files_ + "/" + failed + " can't be read");
+      EXPECT_EQ(console, missingLine + errorLine + "Ready (Status = 4)\r\n");
+
+      // The failed Workfile as it was, except after a failed directory flush:
+      // the rename has put the new text in place by then, and it stays.
+      std::map<std::string, std::string> expected = cleanFiles;
+      expected[failed] = faultKind == FaultKind::DirectoryFlush ? cleanFiles.at(failed) : originals_.at(failed);
+      EXPECT_EQ(Files(), expected) << "no temporary file, the others as a clean run leaves them";
+    }
+  }
+  std::cout << summary << std::endl;
+}
+
+}  // namespace
+}  // namespace zubra32
