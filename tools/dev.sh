@@ -2,6 +2,8 @@
 # Developer entry point.
 #   bash tools/dev.sh example   build, then run the shipped example on a scratch copy
 #   bash tools/dev.sh test      build, then run the unit and end-to-end tests
+#   bash tools/dev.sh sanitize  the same tests, built in build-asan with
+#                               AddressSanitizer and UndefinedBehaviorSanitizer
 # Both install cmake, g++, make and libgtest-dev with apt-get first when missing.
 set -euo pipefail
 
@@ -9,7 +11,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build"
 
 usage() {
-  echo "usage: bash tools/dev.sh example|test" >&2
+  echo "usage: bash tools/dev.sh example|test|sanitize" >&2
   exit 2
 }
 
@@ -36,11 +38,13 @@ install_missing() {
     "${missing[@]}" </dev/null
 }
 
-# Configures build/ and builds the given targets (all when none are given).
+# Configures $build and builds the given targets (all when none are given);
+# extra cmake options come in $cmake_options.
+cmake_options=()
 build_targets() {
   local targets=()
   if [ $# -gt 0 ]; then targets=(--target "$@"); fi
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_options[@]}"
   cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 }
 
@@ -76,6 +80,16 @@ case "$1" in
   test)
     install_missing
     build_targets
+    ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
+    ;;
+  sanitize)
+    install_missing
+    build="$root/build-asan"
+    cmake_options=(-DZUBRA32_SANITIZE=ON)
+    build_targets
+    # Any finding fails the test that met it (the build uses -fno-sanitize-recover).
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
     ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
     ;;
   *) usage ;;
