@@ -142,14 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::string now = fuzz::ReadFileBytes("w");
       CheckWorkfileAfterClose(before, wText, now);
       wText = now;
+      CheckBuffer(before);
     } else {
       std::size_t head = work.HeadCount(), body = work.LineCount(), tail = work.TailCount();
       ProcessLine(run, work);
       Check(work.LineCount() == body, "the body line count never changes after the load");
       Check(work.HeadCount() >= head && work.TailCount() >= tail, "head and tail only grow");
+      Check(work.HeadCount() <= MaxHeadLines && work.TailCount() <= MaxTailLines, "head and tail hold at most 100 lines");
     }
-    CheckBuffer(work);
   }
+  CheckBuffer(work);
   WorkBuffer before = work;
   CloseWorkfile(run, work);
   CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"));
