@@ -210,5 +210,58 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
   std::cout << summary << std::endl;
 }
 
+TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
+  // Only the definition file's own calls fail here; the walk goes over its
+  // open, its reads and its close.
+  std::string console, cleanConsole;
+  ASSERT_EQ(Run(FaultKind::Open, 0, cleanConsole), ExitMissingFile);
+  const std::map<std::string, std::string> cleanFiles = Files();
+  const std::string missingLine = ErrorLine(2, " File " + files_ + "/missing.txt not found");
+  // The Workfiles in the order the run writes them back.
+  const std::vector<std::string> written = {"autoexec.bat", "config.sys", "big.txt"};
+
+  int walked = 0;
+  for (FaultKind kind : {FaultKind::Open, FaultKind::Read, FaultKind::Close}) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(KindNames[static_cast<std::size_t>(kind)] + " call " + std::to_string(n));
+      Prepare();
+      platform::plan = {};
+      platform::plan.directory = definition_;
+      platform::plan.kind = kind;
+      platform::plan.failAt = n;
+      test::CapturedOutput output;
+      std::int32_t status = ExecuteDefinitionFile(definition_);
+      console = output.Finish();
+      platform::plan.directory.clear();
+      if (platform::plan.failedPath.empty()) break;
+      ++walked;
+
+      const std::string failure = "Can't read the definition file " + definition_ + "\r\n";
+      if (kind == FaultKind::Close) {
+        // The close comes after the last line: the run is complete by then.
+        EXPECT_EQ(status, ExitMissingFile);
+        EXPECT_EQ(console, cleanConsole);
+        EXPECT_EQ(Files(), cleanFiles);
+        continue;
+      }
+      EXPECT_EQ(status, ExitMissingFile);
+      EXPECT_TRUE(console == failure || console == missingLine + failure) << console;
+      // Workfiles closed before the failure are written back; the current
+      // one and those after it stay as they were.
+      std::map<std::string, std::string> files = Files();
+      ASSERT_EQ(files.size(), originals_.size()) << "no temporary file is left";
+      bool earlierWritten = true;
+      for (const std::string& name : written) {
+        bool isClean = files.at(name) == cleanFiles.at(name);
+        EXPECT_TRUE(isClean || files.at(name) == originals_.at(name)) << name;
+        EXPECT_TRUE(earlierWritten || !isClean) << name << " is written back although an earlier Workfile is not";
+        earlierWritten = isClean;
+      }
+      EXPECT_NE(files.at("big.txt"), cleanFiles.at("big.txt")) << "the last Workfile is closed only after the last line";
+    }
+  }
+  EXPECT_GE(walked, 3);
+}
+
 }  // namespace
 }  // namespace zubra32
