@@ -26,19 +26,27 @@ std::string ReplaceAt(std::string_view text, std::size_t index, std::size_t coun
 
 void ExpandVariables(RunState& run) {
   std::string& line = run.CurrentLine;
+  // Where the search for the next reference starts. Nothing before a replaced
+  // reference can begin a new one, except a '~' right before it that the value
+  // completes, so each search starts one byte before the last replacement:
+  // a line that keeps growing at its end is not searched from its start again.
+  std::size_t searchFrom = 0;
   for (int replacements = 0; replacements < MaxReplacementsPerLine; ++replacements) {
     // A delimiter that forms no complete reference stays in the line as ordinary text.
-    DelimiterPair pair = FindDelimiterPair(line, VariableDelimiter);
+    DelimiterPair pair = FindDelimiterPair(std::string_view(line).substr(searchFrom), VariableDelimiter);
     if (pair.First == 0 || pair.Close == 0) return;
-    std::size_t nameStart = pair.First + VariableDelimiter.size();
-    std::string_view name = std::string_view(line).substr(nameStart - 1, pair.Close - nameStart);
+    std::size_t open = searchFrom + pair.First - 1;
+    std::size_t close = searchFrom + pair.Close - 1;
+    std::size_t nameStart = open + VariableDelimiter.size();
+    std::string_view name = std::string_view(line).substr(nameStart, close - nameStart);
     std::string value = GetEnv(CutAfter(name, MaxShortString));
     if (run.DebugMode) {
       std::string trace = "Env var: ";
       trace.append(name).append(" replaced by ").append(value);
       Output().WriteLn(trace);
     }
-    line = ReplaceAt(line, pair.First, pair.Close + VariableDelimiter.size() - pair.First, value);
+    line.replace(open, close + VariableDelimiter.size() - open, value);
+    searchFrom = open > 0 ? open - 1 : 0;
   }
 }
 

@@ -67,6 +67,13 @@ TEST(ExpandVariablesTest, ReferencesAreReplacedLeftmostFirstAndTheLineSearchedAg
       {"long name cut to 255", {std::string(255, 'N') + "=hit"}, "~%" + longName + "~%", "hit"},
       {"long value cut to 255", {"A=" + std::string(300, 'v')}, "~%A~%", std::string(255, 'v')},
       {"self reference stops after 1000", {"SELF=x~%SELF~%"}, "~%SELF~%", std::string(1000, 'x') + "~%SELF~%"},
+      {"value completes a delimiter before it", {"A=%B~%", "B=x"}, "~~%A~%", "x"},
+      {"value completes a delimiter mid-line", {"A=%B~%", "B=y"}, "x~~%A~%", "xy"},
+      {"growing at the end stops after 1000", {"G=ab~%G~%"}, "<~%G~%>", "<" + [] {
+         std::string ab;
+         for (int i = 0; i < 1000; ++i) ab += "ab";
+         return ab;
+       }() + "~%G~%>"},
   };
   for (const ExpandRow& row : rows) EXPECT_EQ(Expand(row), "") << row.name;
 }
