@@ -18,6 +18,7 @@
 //   - ro never changes, and no temporary file is ever left behind.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -36,8 +37,6 @@ using zubra32::fuzz::Check;
 constexpr std::string_view Separator = "\n=====WORKFILE=====\n";
 constexpr std::size_t MaxInputBytes = 256 * 1024;
 const std::string ReadOnlyText = "read-only\r\nfile\r\n";
-
-std::string consoleFile;
 
 // What the loop makes of the line before the section stage: true when it
 // names a Workfile (and so closes the current one).
@@ -105,12 +104,17 @@ void PrepareDirectory(std::string_view definition, std::string_view workfile) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string scratch = fuzz::MakeScratchDirectory();
-  consoleFile = scratch + "/console.txt";
-  std::filesystem::create_directory(scratch + "/work");
   // Relative Workfile names resolve here from now on; run.sh hands libFuzzer absolute paths.
-  if (chdir((scratch + "/work").c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
+  static const std::string scratch = fuzz::MakeScratchDirectory();
+  if (chdir(scratch.c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
+  });
   fuzz::InstallFixedEnvironment();
+  // What the runs print is not checked here (the tests do that), only produced:
+  // debug traces of long expanded lines can be large.
+  Output().OpenWrite("/dev/null");
   return 0;
 }
 
@@ -124,7 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (byte == '/') byte = '\\';
   }
   PrepareDirectory(definition, workfile);
-  Output().OpenWrite(consoleFile);
 
   RunState run;
   run.DefinitionFileName = "d";
@@ -157,7 +160,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"));
   Check(run.RunStatus >= 0 && run.RunStatus <= 4, "the status is an exit code of a run");
   run.DefinitionFile.Close();
-  Output().Close();
   CheckDirectory();
   return 0;
 }
