@@ -80,7 +80,9 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
 
 // Flushes the temporary file to disk, gives it the target's permissions, closes
 // it and renames it over the target, then flushes the directory. On failure
-// the target is left as it was and the temporary file is removed.
+// the target is left as it was and the temporary file is removed, except when
+// only the directory flush fails: the target then already holds the new text,
+// and the failure is still reported, since the rename may not survive a crash.
 bool CommitReplacement(Replacement& replacement, ErrorCode& error);
 
 // Closes and removes the temporary file; the target stays as it was.

@@ -296,8 +296,9 @@ bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
     return false;
   }
   // The new text is in place from the rename on. A directory that cannot be
-  // flushed may lose the rename in a crash, so this is still reported as a
-  // failure, although the Workfile now holds the new text; the old one is gone.
+  // flushed may lose the rename in a crash, so that is still reported as a
+  // failure ("can't be written", status 4) although the Workfile now holds the
+  // new text: a run that reports success has made its changes durable.
   return FlushDirectory(DirectoryOf(replacement.targetName), error);
 }
 
