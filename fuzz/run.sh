@@ -46,7 +46,6 @@ for target in "${targets[@]}"; do
   mkdir -p "$build/corpus/$target" "$build/artifacts" "$build/logs"
   log="$build/logs/$target.log"
   echo "== fuzz target $target, $seconds s (log: $log)"
-  # Absolute paths only: the whole-run target works in its own scratch directory.
   status=0
   "$build/fuzz/zubra32_fuzz_$target" "$build/corpus/$target" "$root/fuzz/corpus/$target" \
     -max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 \

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "deflang/directive.h"
 #include "driver/run_state.h"
@@ -103,8 +104,31 @@ void PrepareDirectory(std::string_view definition, std::string_view workfile) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Relative Workfile names resolve here from now on; run.sh hands libFuzzer absolute paths.
+// The process's working directory changes, so the corpus directories and
+// artifact paths of the command line are made absolute first.
+static void MakePathArgumentsAbsolute(int* argc, char*** argv) {
+  static std::vector<std::string> arguments;
+  static std::vector<char*> pointers;
+  const std::string here = std::filesystem::current_path().string() + "/";
+  for (int i = 0; i < *argc; ++i) {
+    std::string argument = (*argv)[i];
+    for (std::string_view option : {"", "-artifact_prefix=", "-exact_artifact_path="}) {
+      bool isPath = option.empty() ? i > 0 && !argument.empty() && argument.front() != '-' : argument.rfind(option, 0) == 0;
+      if (isPath && argument.size() > option.size() && argument[option.size()] != '/') {
+        argument.insert(option.size(), here);
+        break;
+      }
+    }
+    arguments.push_back(std::move(argument));
+  }
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  *argv = pointers.data();
+}
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  MakePathArgumentsAbsolute(argc, argv);
+  // Relative Workfile names resolve here from now on.
   static const std::string scratch = fuzz::MakeScratchDirectory();
   if (chdir(scratch.c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
   std::atexit([] {
