@@ -16,6 +16,17 @@
 //     holds exactly that buffer's head, body and tail, each line ended by
 //     CR LF (otherwise it is exactly as before);
 //   - ro never changes, and no temporary file is ever left behind.
+// The Workfile's bytes may end with the line "=====FAULT=====" and two bytes:
+// a kind of platform call (runtime/platform_faults.h, taken modulo 8) and a
+// count n (0 for none). The n-th call of that kind on w (its loads, its
+// temporary file, its renames and the directory flushes after them) then
+// fails, and a write-back that fails must leave w exactly as it was (after a
+// failed directory flush: exactly new) and the status 4.
+#include <limits.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +37,7 @@
 #include "deflang/directive.h"
 #include "driver/run_state.h"
 #include "fuzz_support.h"
+#include "runtime/platform_faults.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
 #include "workfile/work_buffer.h"
@@ -36,8 +48,29 @@ using namespace zubra32;
 using zubra32::fuzz::Check;
 
 constexpr std::string_view Separator = "\n=====WORKFILE=====\n";
+constexpr std::string_view FaultSeparator = "\n=====FAULT=====\n";
 constexpr std::size_t MaxInputBytes = 256 * 1024;
 const std::string ReadOnlyText = "read-only\r\nfile\r\n";
+
+// The fault of the current input, and what became of it.
+struct Fault {
+  int kind = -1;
+  int failAt = 0;
+  int seen = 0;
+  int writeBackFailures = 0;  // failed calls of a write-back of w so far
+  bool lastRenameWasW = false;
+};
+Fault fault;
+
+std::string PathOf(platform::Handle handle) {
+  std::array<char, PATH_MAX> path{};
+  std::string link = "/proc/self/fd/" + std::to_string(handle);
+  ssize_t length = readlink(link.c_str(), path.data(), path.size() - 1);
+  return length < 0 ? std::string() : std::string(path.data(), static_cast<std::size_t>(length));
+}
+
+std::string_view BaseName(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+bool IsTemporaryOfW(std::string_view path) { return BaseName(path).rfind(".w.zubra32-", 0) == 0; }
 
 // What the loop makes of the line before the section stage: true when it
 // names a Workfile (and so closes the current one).
@@ -71,13 +104,21 @@ void CheckBuffer(const WorkBuffer& work) {
   }
 }
 
-// Checks w after a step that may have closed `before`.
-void CheckWorkfileAfterClose(const WorkBuffer& before, const std::string& oldText, const std::string& newText) {
+// Checks w after a step that may have closed `before`; `failedWriteBack`
+// tells whether an injected failure hit the write-back of w in that step.
+// `status` is the run's status after the close, or -1 when the step went on
+// to load another Workfile, whose errors would have replaced it.
+void CheckWorkfileAfterClose(const WorkBuffer& before, const std::string& oldText, const std::string& newText,
+                             bool failedWriteBack, std::int32_t status) {
   bool writesW = NamesW(before) && before.WorkfileModified;
-  if (writesW) {
-    Check(newText == Render(before), "a closed, changed Workfile holds exactly its buffer");
-  } else {
+  if (!writesW) {
     Check(newText == oldText, "a Workfile not written back stays exactly as it was");
+  } else if (failedWriteBack) {
+    Check(status < 0 || status == ExitUnreadableOrUnwritable, "a failed write-back sets status 4");
+    bool renamed = fault.kind == static_cast<int>(platform::FaultKind::DirectoryFlush);
+    Check(newText == (renamed ? Render(before) : oldText), "a failed write-back leaves the Workfile exactly old");
+  } else {
+    Check(newText == Render(before), "a closed, changed Workfile holds exactly its buffer");
   }
 }
 
@@ -103,6 +144,24 @@ void PrepareDirectory(std::string_view definition, std::string_view workfile) {
 }
 
 }  // namespace
+
+namespace zubra32::platform {
+
+// The fault seam's hook: fails the chosen call on w.
+bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
+  std::string path = handle != InvalidHandle ? PathOf(handle) : std::string(CutAtNul(name));
+  bool temporary = IsTemporaryOfW(path);
+  bool onW = kind == FaultKind::DirectoryFlush ? fault.lastRenameWasW : temporary || BaseName(path) == "w";
+  if (kind == FaultKind::Rename) fault.lastRenameWasW = onW;
+  if (!onW || static_cast<int>(kind) != fault.kind || ++fault.seen != fault.failAt) return false;
+  bool writeBack = temporary || kind == FaultKind::CreateTemporary || kind == FaultKind::Rename ||
+                   kind == FaultKind::DirectoryFlush;
+  if (writeBack) ++fault.writeBackFailures;
+  error = EIO;
+  return true;
+}
+
+}  // namespace zubra32::platform
 
 // The process's working directory changes, so the corpus directories and
 // artifact paths of the command line are made absolute first.
@@ -148,6 +207,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t split = input.find(Separator);
   std::string definition = input.substr(0, split);
   std::string workfile = split == std::string::npos ? std::string() : input.substr(split + Separator.size());
+  fault = Fault{};
+  if (std::size_t trailer = workfile.find(FaultSeparator); trailer != std::string::npos) {
+    std::string choice = workfile.substr(trailer + FaultSeparator.size());
+    workfile.resize(trailer);
+    if (choice.size() >= 2) {
+      fault.kind = static_cast<unsigned char>(choice[0]) % platform::FaultKindCount;
+      fault.failAt = static_cast<unsigned char>(choice[1]);
+    }
+  }
   for (char& byte : definition) {
     if (byte == '/') byte = '\\';
   }
@@ -165,9 +233,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++run.DefinitionLineNumber;
     if (IsSectionLine(run.CurrentLine)) {
       WorkBuffer before = work;
+      int failures = fault.writeBackFailures;
       ProcessLine(run, work);
       std::string now = fuzz::ReadFileBytes("w");
-      CheckWorkfileAfterClose(before, wText, now);
+      CheckWorkfileAfterClose(before, wText, now, fault.writeBackFailures > failures, -1);
       wText = now;
       CheckBuffer(before);
     } else {
@@ -180,8 +249,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   CheckBuffer(work);
   WorkBuffer before = work;
+  int failures = fault.writeBackFailures;
   CloseWorkfile(run, work);
-  CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"));
+  CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"), fault.writeBackFailures > failures, run.RunStatus);
   Check(run.RunStatus >= 0 && run.RunStatus <= 4, "the status is an exit code of a run");
   run.DefinitionFile.Close();
   CheckDirectory();
