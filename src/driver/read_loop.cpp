@@ -50,7 +50,7 @@ void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
 }  // namespace
 
 void ProcessLine(RunState& run, WorkBuffer& work) {
-  run.CurrentLine = Trim(run.CurrentLine);
+  TrimInPlace(run.CurrentLine);
   ApplyCommentRule(run);
   ExpandVariables(run);
   ApplyDebugSwitch(run);

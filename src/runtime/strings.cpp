@@ -17,16 +17,27 @@ void UpperCaseInPlace(std::string& text) {
   for (char& byte : text) byte = UpperCaseByte(byte);
 }
 
-std::string Trim(std::string_view text) {
-  std::size_t first = 0;
-  while (first < text.size() && IsBlank(text[first])) ++first;
-  return TrimRight(text.substr(first));
-}
-
-std::string TrimRight(std::string_view text) {
+std::string_view TrimmedRightView(std::string_view text) {
   std::size_t end = text.size();
   while (end > 0 && IsBlank(text[end - 1])) --end;
-  return std::string(text.substr(0, end));
+  return text.substr(0, end);
+}
+
+std::string_view TrimmedView(std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && IsBlank(text[first])) ++first;
+  return TrimmedRightView(text.substr(first));
+}
+
+std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
+
+std::string TrimRight(std::string_view text) { return std::string(TrimmedRightView(text)); }
+
+void TrimInPlace(std::string& text) {
+  std::string_view kept = TrimmedView(text);
+  auto first = static_cast<std::size_t>(kept.data() - text.data());
+  text.resize(first + kept.size());
+  text.erase(0, first);
 }
 
 std::string IntToStr(std::int32_t value) {
