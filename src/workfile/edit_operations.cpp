@@ -92,11 +92,12 @@ void ReplaceScan(RunState& run, WorkBuffer& work, std::string_view leftSide, cha
   const ReplaceOperation operation = OperationFor(operatorCharacter);
   const std::string upperLeft = UpperCase(leftSide);
   const std::string upperRight = UpperCase(rightSide);
+  const FixedSearch search(upperLeft, work.BodySample);
   bool matched = false;
   // An empty search text occurs nowhere.
   for (std::size_t i = 0; i < work.LineCount() && !upperLeft.empty(); ++i) {
-    std::size_t found = work.BodyUpper[i].find(upperLeft);
-    if (found == std::string::npos) continue;
+    std::size_t found = search.FindIn(work.BodyUpper[i]);
+    if (found == FixedSearch::npos) continue;
     work.WorkfileModified = true;
     std::string& line = work.BodyLines[i];
     std::string& upper = work.BodyUpper[i];
