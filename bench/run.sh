@@ -219,7 +219,8 @@ gen_w4() {
 # render_plan DIR: from DIR/plan, writes the definition file (defs.txt,
 # editing DIR/run-zubra32), one sed script per group (sed-N.sed, editing
 # DIR/run-sed) and one perl script (edits.pl, editing DIR/run-perl), and the
-# three commands (cmd-zubra32, cmd-sed, cmd-perl).
+# three tools' commands (cmd-zubra32, cmd-sed, cmd-perl: one process a line;
+# sed, which cannot pick a script by file name, runs once per group).
 render_plan() {
   local dir=$1
   awk -v dir="$dir" -v program="$program" '
@@ -306,11 +307,12 @@ render_plan() {
       if (startl[g] != "") print "  $_ = \"\"" startl[g] " . $_ if $. == 1;" > pl
     }
     print "}\nclose ARGV if eof;" > pl
-    # The commands, run by sh -c with the working directory DIR.
+    # The commands, with absolute paths only.
     print "\047" program "\047 " dir "/defs.txt" > (dir "/cmd-zubra32")
-    for (g = 1; g <= groups; g++) printf "%ssed -i -f %s/sed-%d.sed%s", (g > 1 ? " && " : ""), dir, g, files[g] > (dir "/cmd-sed")
+    for (g = 1; g <= groups; g++) printf "sed -i -f %s/sed-%d.sed%s\n", dir, g, files[g] > (dir "/cmd-sed")
     printf "perl -i -p %s/edits.pl", dir > (dir "/cmd-perl")
     for (g = 1; g <= groups; g++) printf "%s", perlfiles[g] > (dir "/cmd-perl")
+    print "" > (dir "/cmd-perl")
   }' "$dir/plan"
   rm -f "$dir/edits.pl.head"
   if [ -f "$dir/defs.in" ]; then sed "s|{RUN}|$dir/run-zubra32|" "$dir/defs.in" >"$dir/defs.txt"; fi
@@ -323,8 +325,9 @@ fresh() { rm -rf "$1/run-$2" && cp -R "$1/orig" "$1/run-$2"; }
 verify() {
   local dir=$1 tool status=0 file
   for tool in zubra32 sed perl; do
+    [ -s "$dir/cmd-$tool" ] || { echo "run.sh: no command for $tool" >&2; exit 1; }
     fresh "$dir" "$tool"
-    sh -c "$(cat "$dir/cmd-$tool")" >"$dir/out-$tool" 2>&1 || { echo "run.sh: $tool failed on $(basename "$dir"):" >&2; tail -5 "$dir/out-$tool" >&2; exit 1; }
+    sh -ec "$(cat "$dir/cmd-$tool")" >"$dir/out-$tool" 2>&1 || { echo "run.sh: $tool failed on $(basename "$dir"):" >&2; tail -5 "$dir/out-$tool" >&2; exit 1; }
   done
   if grep -q '^Error' "$dir/out-zubra32"; then echo "run.sh: zubra32 reported an error:" >&2; grep '^Error' "$dir/out-zubra32" >&2; exit 1; fi
   for file in "$dir"/orig/*; do
@@ -339,24 +342,33 @@ verify() {
 
 median_of() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# time_command DIR NAME COMMAND: prints the median wall time in seconds.
+# time_command DIR TOOL [ENV=VALUE]: the median wall time in seconds of the
+# tool's command, each run on a fresh copy; a tool that needs several
+# processes gets the sum of their medians. The environment setting goes to
+# the timed process only.
 time_command() {
-  local dir=$1 name=$2 command=$3 tool=${2%%+*}
-  local prepare="rm -rf '$dir/run-$tool' && cp -R '$dir/orig' '$dir/run-$tool' && sync -f '$dir'"
-  if command -v hyperfine >/dev/null 2>&1; then
-    hyperfine --style none --runs "$runs" --warmup 2 --prepare "$prepare" \
-      --export-json "$dir/time-$name.json" "$command" >/dev/null 2>&1 </dev/null
-    awk -F: '/"median"/ { gsub(/[ ,]/, "", $2); print $2; exit }' "$dir/time-$name.json"
-  else
-    local i start end
-    for ((i = 0; i < runs; i++)); do
-      sh -c "$prepare"
-      start=$(date +%s%N)
-      sh -c "$command" >/dev/null 2>&1 </dev/null
-      end=$(date +%s%N)
-      echo $(((end - start) / 1000))
-    done | median_of | awk '{ printf "%.6f\n", $1 / 1e6 }'
-  fi
+  local dir=$1 tool=$2 setting=${3:-} command total=0 median
+  # A fresh copy, its bytes on disk before the clock starts.
+  local prepare="sh $dir/prepare-$tool"
+  printf 'rm -rf %s && cp -R %s %s && sync -f %s\n' "$dir/run-$tool" "$dir/orig" "$dir/run-$tool" "$dir" >"$dir/prepare-$tool"
+  while IFS= read -r command; do
+    if command -v hyperfine >/dev/null 2>&1; then
+      env $setting hyperfine --style none --shell none --runs "$runs" --warmup 2 --prepare "$prepare" \
+        --export-json "$dir/time.json" "$command" >/dev/null 2>&1 </dev/null
+      median=$(awk -F: '/"median"/ { gsub(/[ ,]/, "", $2); print $2; exit }' "$dir/time.json")
+    else
+      local i start end
+      median=$(for ((i = 0; i < runs; i++)); do
+        $prepare
+        start=$(date +%s%N)
+        env $setting sh -c "exec $command" >/dev/null 2>&1 </dev/null
+        end=$(date +%s%N)
+        echo $(((end - start) / 1000))
+      done | median_of | awk '{ printf "%.6f\n", $1 / 1e6 }')
+    fi
+    total=$(awk -v a="$total" -v b="$median" 'BEGIN { printf "%.6f", a + b }')
+  done <"$dir/cmd-$tool"
+  echo "$total"
 }
 
 # eatmydata's library turns fsync into a no-op; preloaded directly, it adds no process.
@@ -394,12 +406,12 @@ for w in $only; do
   "gen_$(echo "$w" | tr 'W' 'w')" "$dir"
   render_plan "$dir"
   verify "$dir"
-  z=$(time_command "$dir" zubra32 "$(cat "$dir/cmd-zubra32")")
-  s=$(time_command "$dir" sed "$(cat "$dir/cmd-sed")")
-  p=$(time_command "$dir" perl "$(cat "$dir/cmd-perl")")
+  z=$(time_command "$dir" zubra32)
+  s=$(time_command "$dir" sed)
+  p=$(time_command "$dir" perl)
   printf '%-4s %s %s %s %s %s' "$w" "$(ms "$z")" "$(ms "$s")" "$(ms "$p")" "$(ratio "$s" "$z")" "$(ratio "$p" "$z")"
   if [ -n "$nosync" ]; then
-    u=$(time_command "$dir" zubra32+unflushed "LD_PRELOAD=$nosync $(cat "$dir/cmd-zubra32")")
+    u=$(time_command "$dir" zubra32 "LD_PRELOAD=$nosync")
     printf ' %s %6.0f%%' "$(ms "$u")" "$(awk -v z="$z" -v u="$u" 'BEGIN { print (z - u) / z * 100 }')"
   fi
   printf '\n'

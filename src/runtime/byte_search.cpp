@@ -8,7 +8,29 @@ void CountBytes(std::string_view text, ByteCounts& counts) {
   for (char byte : text) ++counts[static_cast<unsigned char>(byte)];
 }
 
+namespace {
+
+void AddPair(PairSet& set, char first, char second) {
+  // The multiplier is odd, so the pairs with the same second byte spread over all 256 bits.
+  unsigned bit = (static_cast<unsigned char>(first) * 41u + static_cast<unsigned char>(second)) & 255u;
+  set.Bits[bit >> 6] |= std::uint64_t{1} << (bit & 63u);
+}
+
+}  // namespace
+
+PairSet PairsOf(std::string_view text) {
+  PairSet set;
+  if (text.size() > PairSetLimit) {
+    set.Bits.fill(~std::uint64_t{0});
+    return set;
+  }
+  for (std::size_t i = 1; i < text.size(); ++i) AddPair(set, text[i - 1], text[i]);
+  return set;
+}
+
 FixedSearch::FixedSearch(std::string_view needle, const ByteCounts& counts) : needle_(needle) {
+  // Only the needle's own pairs: a needle longer than PairSetLimit must not get every bit.
+  for (std::size_t i = 1; i < needle_.size(); ++i) AddPair(pairs_, needle_[i - 1], needle_[i]);
   for (std::size_t i = 1; i < needle_.size(); ++i) {
     if (counts[static_cast<unsigned char>(needle_[i])] < counts[static_cast<unsigned char>(needle_[anchor_])]) anchor_ = i;
   }

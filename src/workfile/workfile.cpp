@@ -71,6 +71,8 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   work.HeadLines.clear();
   work.BodyLines.clear();
   work.BodyUpper.clear();
+  work.BodyPairs.clear();
+  work.ScansSinceLoad = 0;
   work.TailLines.clear();
   work.EchoOffSeen = false;
   work.WorkfileModified = false;
