@@ -43,6 +43,12 @@ TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
   for (const TrimRow& row : rows) {
     EXPECT_EQ(Trim(row.text), row.trimmed) << testing::PrintToString(row.text);
     EXPECT_EQ(TrimRight(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+    // The copy-free forms keep exactly the same bytes.
+    EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(TrimmedRightView(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+    std::string inPlace = row.text;
+    TrimInPlace(inPlace);
+    EXPECT_EQ(inPlace, row.trimmed) << testing::PrintToString(row.text);
   }
 }
 
