@@ -78,17 +78,18 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   work.WorkfileModified = false;
   if (file.Failed()) return ReportUnreadable(run, work);
 
-  std::string line;
   while (!file.Eof() && work.LineCount() < MaxBodyLines) {
+    // Read straight into the body; the echo-off line comes out again.
+    std::string& line = work.BodyLines.emplace_back();
     file.ReadLine(line);
     if (!work.EchoOffSeen && IsEchoOffLine(line)) {
+      work.BodyLines.pop_back();
       work.EchoOffSeen = true;
       work.HeadLines.emplace_back(EchoOffLine);
       continue;
     }
-    std::string_view kept = TrimmedRightView(line);
-    work.BodyLines.emplace_back(kept);
-    UpperCaseInPlace(work.BodyUpper.emplace_back(kept));
+    line.resize(TrimmedRightView(line).size());
+    UpperCaseInPlace(work.BodyUpper.emplace_back(line));
   }
   SampleBody(work);
   bool tooLong = work.LineCount() == MaxBodyLines && !file.Eof();

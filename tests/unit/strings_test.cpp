@@ -21,6 +21,11 @@ TEST(UpperCaseTest, OnlyAsciiLowerCaseLettersChangeAndTheLengthStays) {
     const int expected = (byte >= 'a' && byte <= 'z') ? byte - 32 : byte;
     EXPECT_EQ(static_cast<unsigned char>(upper[static_cast<std::size_t>(byte)]), expected) << "byte " << byte;
   }
+  // Every byte value at every place in an eight-byte word, and in the tail.
+  for (std::size_t shift = 1; shift <= 8; ++shift) {
+    const std::string shifted = UpperCase(std::string(shift, 'a') + all);
+    EXPECT_EQ(shifted, std::string(shift, 'A') + upper) << "shifted by " << shift;
+  }
   EXPECT_EQ(UpperCase("[debug]"), "[DEBUG]");
   EXPECT_EQ(UpperCase(""), "");
 }
