@@ -15,20 +15,16 @@ std::string UpperCase(std::string_view text) {
 }
 
 void UpperCaseInPlace(std::string& text) {
-  // Eight bytes at a time: a byte below 128 whose low seven bits lie in a..z
-  // loses its 32 bit; bytes of 128 and more stay as they are.
-  constexpr std::uint64_t Ones = 0x0101010101010101;
+  // Blocks of a fixed 16 bytes, copied out and back, which compilers turn
+  // into a few vector instructions at -O2 and -O3 alike; then the rest.
+  constexpr std::size_t Block = 16;
   char* bytes = text.data();
   std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    std::uint64_t low = word & (0x7f * Ones);
-    std::uint64_t fromA = low + (0x80 - 'a') * Ones;        // top bit set from 'a' on
-    std::uint64_t pastZ = low + (0x80 - 'z' - 1) * Ones;    // top bit set past 'z'
-    std::uint64_t lower = fromA & ~pastZ & ~word & (0x80 * Ones);
-    word ^= lower >> 2;
-    std::memcpy(bytes + i, &word, 8);
+  for (; i + Block <= text.size(); i += Block) {
+    unsigned char block[Block];
+    std::memcpy(block, bytes + i, Block);
+    for (unsigned char& byte : block) byte = static_cast<unsigned char>(byte - (static_cast<unsigned char>(byte - 'a') < 26 ? 32 : 0));
+    std::memcpy(bytes + i, block, Block);
   }
   for (; i < text.size(); ++i) bytes[i] = UpperCaseByte(bytes[i]);
 }
