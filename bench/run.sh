@@ -348,8 +348,9 @@ median_of() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 
 # the timed process only.
 time_command() {
   local dir=$1 tool=$2 setting=${3:-} command total=0 median
-  # A fresh copy, its bytes on disk before the clock starts.
-  local prepare="sh $dir/prepare-$tool"
+  # A fresh copy, its bytes on disk before the clock starts (also when the
+  # timed process has the flushes turned off).
+  local prepare="env -u LD_PRELOAD sh $dir/prepare-$tool"
   printf 'rm -rf %s && cp -R %s %s && sync -f %s\n' "$dir/run-$tool" "$dir/orig" "$dir/run-$tool" "$dir" >"$dir/prepare-$tool"
   while IFS= read -r command; do
     if command -v hyperfine >/dev/null 2>&1; then
