@@ -2,32 +2,35 @@
 # Developer entry point.
 #   bash tools/dev.sh example   build, then run the shipped example on a scratch copy
 #   bash tools/dev.sh test      build, then run the unit and end-to-end tests
-#   bash tools/dev.sh windows   cross-build zubra32.exe, then run the end-to-end tests on it under wine
-# All install cmake, g++, make and libgtest-dev with apt-get first when missing;
-# windows also g++-mingw-w64-x86-64, wine and wine64.
+#   bash tools/dev.sh package   build, make the .deb with cpack and check it: it
+#                               unpacks, its program runs the shipped example,
+#                               its manual page renders without warnings
+#   bash tools/dev.sh windows   cross-build zubra32.exe, then run the end-to-end
+#                               tests on it under wine
+# All install cmake, g++, make and libgtest-dev with apt-get first when missing
+# (package also dpkg-dev, for the package's dependencies, and groff; windows
+# also g++-mingw-w64-x86-64, wine and wine64).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build"
 
 usage() {
-  echo "usage: bash tools/dev.sh example|test|windows" >&2
+  echo "usage: bash tools/dev.sh example|test|package|windows" >&2
   exit 2
 }
 
-# Installs the build tools that are missing (Debian packages); "windows" as
-# argument adds the cross compiler and wine.
+# Installs the build tools that are missing (Debian packages), and the extra
+# ones given as command:package.
 install_missing() {
-  local missing=()
+  local missing=() extra
   command -v cmake >/dev/null 2>&1 || missing+=(cmake)
   command -v g++ >/dev/null 2>&1 || missing+=(g++)
   command -v make >/dev/null 2>&1 || missing+=(make)
   dpkg -s libgtest-dev >/dev/null 2>&1 || missing+=(libgtest-dev)
-  if [ "${1:-}" = windows ]; then
-    command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1 || missing+=(g++-mingw-w64-x86-64)
-    command -v wine >/dev/null 2>&1 || missing+=(wine)
-    [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
-  fi
+  for extra in "$@"; do
+    command -v "${extra%%:*}" >/dev/null 2>&1 || missing+=("${extra#*:}")
+  done
   if [ ${#missing[@]} -eq 0 ]; then return 0; fi
 
   local sudo=()
@@ -107,6 +110,67 @@ run_example() {
   return "$status"
 }
 
+# Fails the package check with a message.
+package_fault() {
+  echo "dev.sh package: $*" >&2
+  exit 1
+}
+
+# Makes the .deb from build/, unpacks it into a scratch root as dpkg would
+# install it, runs the installed program on a scratch copy of the installed
+# example and lints the installed manual page.
+check_package() {
+  local version arch deb unpacked status=0 output file changed=0
+  version=$(sed -n 's/^project(zubra32 VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+  arch=$(dpkg --print-architecture)
+  deb="$build/zubra32_${version}_${arch}.deb"
+  rm -f "$build"/zubra32_*.deb
+  if ! (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1); then
+    cat "$build/cpack.log" >&2
+    package_fault "cpack -G DEB failed"
+  fi
+  [ -f "$deb" ] || package_fault "cpack made no $deb"
+  echo "== $(basename "$deb"): $(stat -c %s "$deb") bytes"
+  dpkg-deb -f "$deb" Package Version Section Maintainer Depends
+
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || package_fault "package version is not $version"
+  [ "$(dpkg-deb -f "$deb" Section)" = utils ] || package_fault "package section is not utils"
+  [[ $(dpkg-deb -f "$deb" Depends) == *libc6* ]] || package_fault "package depends on nothing"
+
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  unpacked="$scratch/root"
+  dpkg -x "$deb" "$unpacked"
+  for file in usr/bin/zubra32 usr/share/man/man1/zubra32.1.gz usr/share/doc/zubra32/README.md \
+      usr/share/doc/zubra32/examples/startup.def; do
+    [ -f "$unpacked/$file" ] || package_fault "package lacks /$file"
+  done
+
+  # The installed program on a copy of the installed example.
+  cp -R "$unpacked/usr/share/doc/zubra32/examples" "$scratch/work"
+  output=$(cd "$scratch/work" && USERNAME=ci "$unpacked/usr/bin/zubra32" startup.def 2>"$scratch/stderr") || status=$?
+  [ "$status" -eq 0 ] || package_fault "installed zubra32 ran the example with exit code $status"
+  [ ! -s "$scratch/stderr" ] || package_fault "installed zubra32 wrote to standard error"
+  grep -q '^ Zubra32 v2.0 : The Textfile Manipulator' <<<"$output" || package_fault "installed zubra32 printed no banner"
+  for file in autoexec.bat config.sys; do
+    cmp -s "$unpacked/usr/share/doc/zubra32/examples/$file" "$scratch/work/$file" || changed=$((changed + 1))
+  done
+  [ "$changed" -eq 2 ] || package_fault "the example changed $changed of its 2 Workfiles"
+  echo "== installed zubra32 ran the example: exit code 0, both Workfiles changed"
+
+  # The manual page as installed: no warnings from groff, nor from mandoc when it is there.
+  zcat "$unpacked/usr/share/man/man1/zubra32.1.gz" >"$scratch/zubra32.1"
+  groff -ww -z -man "$scratch/zubra32.1" >"$scratch/lint" 2>&1
+  if command -v mandoc >/dev/null 2>&1; then
+    mandoc -T lint -W warning "$scratch/zubra32.1" >>"$scratch/lint" 2>&1 || true
+  fi
+  if [ -s "$scratch/lint" ]; then
+    cat "$scratch/lint" >&2
+    package_fault "the manual page has warnings"
+  fi
+  echo "== manual page renders without warnings"
+}
+
 [ $# -eq 1 ] || usage
 case "$1" in
   example)
@@ -120,9 +184,14 @@ case "$1" in
     run_ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
     ;;
   windows)
-    install_missing windows
+    install_missing x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine /usr/lib/wine/wine64:wine64
     build_targets zubra32_e2e
     test_windows
+    ;;
+  package)
+    install_missing dpkg-shlibdeps:dpkg-dev groff:groff-base
+    build_targets
+    check_package
     ;;
   *) usage ;;
 esac

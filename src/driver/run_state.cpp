@@ -16,8 +16,4 @@ void ReportWorkfileError(RunState& run, std::string_view rest, std::int32_t stat
   run.RunStatus = status;
 }
 
-void Trace(const RunState& run, std::string_view text) {
-  if (run.DebugMode) Output().WriteLn(text);
-}
-
 }  // namespace zubra32

@@ -40,9 +40,6 @@ std::string ErrorLinePrefix(const RunState& run);
 // Prints a Workfile error line and records its status.
 void ReportWorkfileError(RunState& run, std::string_view rest, std::int32_t status);
 
-// Prints a trace line when debug mode is on.
-void Trace(const RunState& run, std::string_view text);
-
 // The program after the command line: checks and opens the definition file,
 // runs the read loop over it and ends the process with the run's status.
 [[noreturn]] void RunDefinitionFile(std::string_view definitionFileName);

@@ -118,8 +118,17 @@ EntryKind ProbeName(std::string_view name) {
 Handle StandardInput() { return STDIN_FILENO; }
 Handle StandardOutput() { return STDOUT_FILENO; }
 
+// Opens without waiting for the other end of a named pipe, then makes the
+// handle blocking again: a pipe nobody writes to reads as empty instead of
+// holding up the run, and one nobody reads from fails to open for writing.
+static int OpenWithoutWaiting(const std::string& name, int flags) {
+  int fd = open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 Handle OpenForReading(std::string_view name, ErrorCode& error) {
-  int fd = open(OsName(name).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenWithoutWaiting(OsName(name), O_RDONLY);
   if (fd < 0) {
     error = errno;
     return InvalidHandle;
@@ -212,7 +221,7 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
 
   // A device or a pipe cannot be swapped for a plain file: write to it directly.
   if (!S_ISREG(status.st_mode)) {
-    int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int fd = OpenWithoutWaiting(target, O_WRONLY | O_TRUNC);
     if (fd < 0) {
       error = errno;
       return false;

@@ -202,6 +202,9 @@ Case parse_case(const std::string& path) {
             } else if (key == "symlink") {
                 if (w.size() != 4 || w[2] != "->") throw std::runtime_error("expected: === symlink NAME -> TARGET");
                 c.symlinks.push_back({input_path(w[1]), expand(w[3], {})});
+            } else if (key == "hardlink") {
+                if (w.size() != 4 || w[2] != "->") throw std::runtime_error("expected: === hardlink NAME -> FILE");
+                c.hardlinks.push_back({input_path(w[1]), scratch_path(w[3])});
             } else if (key == "stdout") {
                 parse_options(w, 1, &c.stdout_text, nullptr);
                 content = &c.stdout_text;

@@ -54,6 +54,7 @@ struct Case {
     std::vector<InputFile> files;
     std::vector<InputDir> dirs;
     std::vector<Symlink> symlinks;
+    std::vector<Symlink> hardlinks;  // target: an input file of the case
     Block stdout_text;
     int exit_code = 0;
     std::map<std::string, Block> expect;

@@ -33,6 +33,10 @@ std::vector<char*> c_strings(const std::vector<std::string>& strings) {
     if (!error_number && l.run_as &&
         (setgroups(0, nullptr) < 0 || setgid(*l.run_as) < 0 || setuid(*l.run_as) < 0))
         error_number = errno;
+    if (!error_number && l.address_space_limit) {
+        const rlimit limit{*l.address_space_limit, *l.address_space_limit};
+        if (setrlimit(RLIMIT_AS, &limit) < 0) error_number = errno;
+    }
     if (!error_number) {
         execve(argv[0], argv, envp);
         error_number = errno;
@@ -61,10 +65,21 @@ Outcome run_child(const Launch& launch) {
         return result;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(launch.timeout_seconds);
-    auto remaining_ms = [&] {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(launch.timeout_seconds);
+    auto ms_until = [](std::chrono::steady_clock::time_point moment) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(moment - std::chrono::steady_clock::now());
         return static_cast<int>(std::max<long long>(0, left.count()));
+    };
+    auto remaining_ms = [&] { return ms_until(deadline); };
+    // An early kill (Launch::kill_after) is sent once, when its moment has come.
+    bool kill_pending = launch.kill_after.has_value();
+    const auto kill_at = start + launch.kill_after.value_or(std::chrono::microseconds(0));
+    auto kill_if_due = [&] {
+        if (kill_pending && std::chrono::steady_clock::now() >= kill_at) {
+            kill(pid, SIGKILL);
+            kill_pending = false;
+        }
     };
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
@@ -86,7 +101,10 @@ Outcome run_child(const Launch& launch) {
         return false;
     };
     while (open_pipes > 0 && !result.timed_out) {
-        int ready = poll(fds, 2, std::min(remaining_ms(), 50));
+        kill_if_due();
+        int wait_ms = std::min(remaining_ms(), 50);
+        if (kill_pending) wait_ms = std::min(wait_ms, ms_until(kill_at));
+        int ready = poll(fds, 2, wait_ms);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0 || (ready == 0 && remaining_ms() == 0)) {
             result.timed_out = true;
@@ -112,6 +130,7 @@ Outcome run_child(const Launch& launch) {
         if (fd.fd >= 0) close(fd.fd);
 
     while (!reaped && waitpid(pid, &wait_status, WNOHANG) == 0) {
+        kill_if_due();
         if (result.timed_out || remaining_ms() == 0) {
             result.timed_out = true;
             kill(pid, SIGKILL);

@@ -1,8 +1,10 @@
 // Runs the program under test as a child process and collects what it did.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +17,8 @@ struct Launch {
     std::string cwd;
     std::optional<uid_t> run_as;    // uid (and gid) to switch to; needs root
     int timeout_seconds = 20;
+    std::optional<rlim_t> address_space_limit;       // RLIMIT_AS of the child, in bytes
+    std::optional<std::chrono::microseconds> kill_after;  // SIGKILL this long after the start
 };
 
 struct Outcome {

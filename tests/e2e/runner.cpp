@@ -337,6 +337,11 @@ private:
             want[f.path] = {'f', render(f.content, values_)};
             write_bytes(scratch_ + "/" + f.path, want[f.path].data);
         }
+        for (const auto& h : c.hardlinks) {
+            make_parents(h.path);
+            fs::create_hard_link(scratch_ + "/" + h.target, scratch_ + "/" + h.path);
+            want[h.path] = want.at(h.target);
+        }
         for (const auto& s : c.symlinks) {
             make_parents(s.path);
             fs::create_symlink(s.target, scratch_ + "/" + s.path);

@@ -34,16 +34,11 @@ std::vector<std::string> ReadAllLines(const std::string& bytes) {
 
 TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
   std::vector<ReadRow> rows = {
-      {"no line end", "xyz", {"xyz"}},
-      {"mixed line ends", "x\r\ny\nz", {"x", "y", "z"}},
-      {"lone CR joins", "x\ry\n", {"xy"}},
-      {"CRs before LF", "x\r\r\ny\r", {"x", "y"}},
-      {"final LF adds no line", "x\n", {"x"}},
-      {"empty lines", "\n\r\n", {"", ""}},
-      {"empty file", "", {}},
-      {"Ctrl-Z first", "\x1a" "abc\n", {}},
-      {"Ctrl-Z mid-line", "ab\x1a" "cd\nef\n", {"ab"}},
-      {"Ctrl-Z after LF", "ab\n\x1a" "cd\n", {"ab"}},
+      {"no line end", "xyz", {"xyz"}},           {"mixed line ends", "x\r\ny\nz", {"x", "y", "z"}},
+      {"lone CR joins", "x\ry\n", {"xy"}},      {"CRs before LF", "x\r\r\ny\r", {"x", "y"}},
+      {"final LF adds no line", "x\n", {"x"}},  {"empty lines", "\n\r\n", {"", ""}},
+      {"empty file", "", {}},                    {"Ctrl-Z first", "\x1a" "abc\n", {}},
+      {"Ctrl-Z mid-line", "ab\x1a" "cd\nef\n", {"ab"}}, {"Ctrl-Z after LF", "ab\n\x1a" "cd\n", {"ab"}},
       {"NUL, TAB and high bytes kept", "a\0b\t\x80\xff\n"s, {"a\0b\t\x80\xff"s}},
   };
   // Each special byte at and around the end of the first 128-byte block.
@@ -72,31 +67,22 @@ TEST(TextFileReadTest, AVeryLongLineComesBackWholeWithoutItsCarriageReturns) {
 TEST(TextFileReadTest, AFileThatCannotBeOpenedReadsAsEmptyAndIsMarkedFailed) {
   test::ScratchDir dir;
   ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);
-  test::WriteFileBytes(dir.Path("good.txt"), "line\n");
+  test::WriteFileBytes(dir.Path("one.txt"), "first\nsecond\n");
+  test::WriteFileBytes(dir.Path("two.txt"), "other\n");
   for (const std::string& name : {dir.Path("missing.txt"), dir.Path("sub")}) {
     TextFile file;
+    file.OpenRead(dir.Path("one.txt"));
+    EXPECT_EQ(file.ReadLine(), "first");
+    // Nothing of the previous file's buffer may show through.
     file.OpenRead(name);
     EXPECT_TRUE(file.Failed()) << name;
     EXPECT_TRUE(file.Eof()) << name;
     EXPECT_EQ(file.ReadLine(), "") << name;
-    // Opening a good file afterwards starts afresh.
-    file.OpenRead(dir.Path("good.txt"));
+    file.OpenRead(dir.Path("two.txt"));
     EXPECT_FALSE(file.Failed());
-    EXPECT_EQ(file.ReadLine(), "line");
+    EXPECT_EQ(file.ReadLine(), "other");
     EXPECT_TRUE(file.Eof());
   }
-}
-
-TEST(TextFileReadTest, ReopeningForgetsTheBufferOfThePreviousFile) {
-  test::ScratchDir dir;
-  test::WriteFileBytes(dir.Path("one.txt"), "first\nsecond\n");
-  test::WriteFileBytes(dir.Path("two.txt"), "other\n");
-  TextFile file;
-  file.OpenRead(dir.Path("one.txt"));
-  EXPECT_EQ(file.ReadLine(), "first");
-  file.OpenRead(dir.Path("two.txt"));
-  EXPECT_EQ(file.ReadLine(), "other");
-  EXPECT_TRUE(file.Eof());
 }
 
 struct WriteRow {
@@ -107,10 +93,8 @@ struct WriteRow {
 
 TEST(TextFileWriteTest, EveryLineEndsWithCrLfAndNothingOfTheOldFileRemains) {
   const WriteRow rows[] = {
-      {"empty line", {""}, "\r\n"},
-      {"CR LF inside", {"a\r\nb"}, "a\r\nb\r\n"},
-      {"several", {"x", "", "y"}, "x\r\n\r\ny\r\n"},
-      {"nothing written", {}, ""},
+      {"empty line", {""}, "\r\n"},          {"CR LF inside", {"a\r\nb"}, "a\r\nb\r\n"},
+      {"nothing written", {}, ""},            {"several", {"x", "", "y"}, "x\r\n\r\ny\r\n"},
       {"NUL and high bytes", {"\0\xff"s}, "\0\xff\r\n"s},
       {"beyond one block", {std::string(300, 'q'), "z"}, std::string(300, 'q') + "\r\nz\r\n"},
   };

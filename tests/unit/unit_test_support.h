@@ -17,24 +17,20 @@ extern char** environ;
 
 namespace zubra32::test {
 
-// The process environment holds exactly these entries, in this order, while
-// the object lives; the previous block comes back afterwards.
+// The process environment holds exactly these entries, in this order, while the object lives.
 class ScopedEnvironment {
  public:
-  explicit ScopedEnvironment(std::vector<std::string> entries) : entries_(std::move(entries)) {
+  explicit ScopedEnvironment(std::vector<std::string> entries) : entries_(std::move(entries)), saved_(environ) {
     for (std::string& entry : entries_) pointers_.push_back(entry.data());
     pointers_.push_back(nullptr);
-    saved_ = environ;
     environ = pointers_.data();
   }
   ~ScopedEnvironment() { environ = saved_; }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
  private:
   std::vector<std::string> entries_;
   std::vector<char*> pointers_;
-  char** saved_ = nullptr;
+  char** saved_;
 };
 
 // A fresh directory under /tmp, removed with all it holds at the end.
@@ -48,8 +44,6 @@ class ScratchDir {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
  private:
@@ -70,20 +64,14 @@ inline std::string ReadFileBytes(const std::string& path) {
 class CapturedOutput {
  public:
   CapturedOutput() { Output().OpenWrite(dir_.Path("console.txt")); }
-  ~CapturedOutput() {
-    if (!finished_) Finish();
-  }
-  CapturedOutput(const CapturedOutput&) = delete;
-  CapturedOutput& operator=(const CapturedOutput&) = delete;
+  ~CapturedOutput() { Output().OpenWrite(""); }
   std::string Finish() {
-    finished_ = true;
     Output().OpenWrite("");
     return ReadFileBytes(dir_.Path("console.txt"));
   }
 
  private:
   ScratchDir dir_;
-  bool finished_ = false;
 };
 
 }  // namespace zubra32::test

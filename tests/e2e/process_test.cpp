@@ -1,0 +1,207 @@
+// Process-level tests: the program killed in the middle of a run, and the
+// program out of memory. Both run the binary directly (POSIX only); they are
+// skipped when the e2e suite runs the program through a launcher.
+#include <fnmatch.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "child_process.hpp"
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+namespace e2e {
+namespace {
+
+const std::string banner = "\r\n Zubra32 v2.0 : The Textfile Manipulator  Copyright (C) 2026 the Zubra32 developers\r\n";
+
+std::string program() {
+    const char* path = std::getenv("ZUBRA32_E2E_PROGRAM");
+    return path && *path ? path : ZUBRA32_E2E_PROGRAM_PATH;
+}
+
+bool through_launcher() {
+    const char* launcher = std::getenv("ZUBRA32_E2E_LAUNCHER");
+    return launcher && *launcher;
+}
+
+// A fresh directory under the temporary folder, removed at the end.
+class Scratch {
+public:
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "zubra32-process.XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        dir_ = pattern;
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    const fs::path& dir() const { return dir_; }
+
+private:
+    fs::path dir_;
+};
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Launch launch_in(const Scratch& scratch, const std::string& definition_file) {
+    Launch launch;
+    launch.argv = {program(), definition_file};
+    launch.cwd = scratch.dir().string();
+    return launch;
+}
+
+// Every name in the directory other than the ones given.
+std::vector<std::string> others_in(const fs::path& dir, std::initializer_list<std::string> known) {
+    std::vector<std::string> others;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
+    }
+    return others;
+}
+
+std::string describe(const Outcome& outcome) {
+    return "exit " + std::to_string(outcome.exit_code) + ", signal " + std::to_string(outcome.signal) +
+           (outcome.timed_out ? ", timed out" : "") + ", " + outcome.launch_error + "\nstdout: " + outcome.out +
+           "\nstderr: " + outcome.err;
+}
+
+// A Workfile is written back to a temporary file that replaces it only when
+// complete, so a kill at any moment leaves either the old or the new text and
+// at worst the unfinished temporary file beside it.
+TEST(WriteBack, SurvivesKillAtAnyMoment) {
+    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+    constexpr int line_count = 2500, kill_count = 40;
+    constexpr std::size_t line_length = 20000;
+
+    // Lines differ from one another, so that a mix-up of lines would show.
+    std::string old_text, new_text;
+    for (int i = 0; i < line_count; ++i) {
+        std::string line = "line " + std::to_string(i) + " ";
+        for (int j = 0; line.size() < line_length; ++j) line.push_back(static_cast<char>('a' + (i + j) % 26));
+        old_text += line + "\r\n";
+        new_text += line + " appended\r\n";
+    }
+    Scratch scratch;
+    const std::string workfile = scratch.path("big.txt");
+    write_bytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
+
+    // One uninterrupted run: its result is the new text, its duration spans the kills.
+    write_bytes(workfile, old_text);
+    const auto start = steady_clock::now();
+    Outcome whole = run_child(launch_in(scratch, "defs.txt"));
+    const auto duration = duration_cast<microseconds>(steady_clock::now() - start);
+    ASSERT_EQ(whole.exit_code, 0) << describe(whole);
+    ASSERT_EQ(whole.out, banner);
+    ASSERT_EQ(whole.err, "");
+    ASSERT_TRUE(read_bytes(workfile) == new_text) << "the uninterrupted run wrote something else";
+    ASSERT_TRUE(others_in(scratch.dir(), {"defs.txt", "big.txt"}).empty());
+
+    int old_kept = 0, old_with_temporary = 0, new_written = 0;
+    for (int i = 0; i < kill_count; ++i) {
+        const auto delay = duration * 12 * i / (10 * (kill_count - 1));
+        SCOPED_TRACE("kill after " + std::to_string(delay.count() / 1000) + " ms of " +
+                     std::to_string(duration.count() / 1000) + " ms");
+        write_bytes(workfile, old_text);
+        Launch launch = launch_in(scratch, "defs.txt");
+        launch.kill_after = delay;
+        Outcome outcome = run_child(launch);
+        // Killed, or done before the kill was due.
+        ASSERT_TRUE(outcome.signal == SIGKILL || (outcome.exit_code == 0 && outcome.out == banner))
+            << describe(outcome);
+        ASSERT_EQ(outcome.err, "");
+
+        std::vector<std::string> others = others_in(scratch.dir(), {"defs.txt", "big.txt"});
+        ASSERT_LE(others.size(), 1u) << "more than one file left beside the Workfile";
+        const std::string text = read_bytes(workfile);
+        const bool is_old = text == old_text, is_new = !is_old && text == new_text;
+        ASSERT_TRUE(is_old || is_new) << "the Workfile holds " << text.size() << " bytes of neither text";
+        if (!others.empty()) {
+            ASSERT_EQ(fnmatch(".big.txt.zubra32-*", others[0].c_str(), FNM_PERIOD), 0) << others[0];
+            ASSERT_TRUE(fs::is_regular_file(scratch.path(others[0]))) << others[0];
+            // Still there means not renamed: the Workfile must not have changed.
+            ASSERT_TRUE(is_old) << "the Workfile changed, yet " << others[0] << " is left";
+            fs::remove(scratch.path(others[0]));
+            ++old_with_temporary;
+        } else {
+            ++(is_old ? old_kept : new_written);
+        }
+    }
+    std::cout << "file " << old_text.size() << " bytes, uninterrupted run " << duration.count() / 1000
+              << " ms; kills: " << old_kept << " old, " << old_with_temporary << " old with a temporary file, "
+              << new_written << " new\n";
+    // The kills must have met each stage: before, during and after the write-back.
+    EXPECT_GT(old_kept, 0);
+    EXPECT_GT(old_with_temporary, 0);
+    EXPECT_GT(new_written, 0);
+}
+
+// A definition file line that cannot be held in memory ends the run with the
+// out-of-memory report and exit code 1, nothing on standard error.
+TEST(UnexpectedFailure, OutOfMemoryIsReportedWithExitCode1) {
+    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+    constexpr rlim_t limit = 64u << 20;
+    Scratch scratch;
+    // Starting and reading a short file fits in the limit...
+    write_bytes(scratch.path("short.def"), "' a short line\r\n");
+    Launch launch = launch_in(scratch, "short.def");
+    launch.address_space_limit = limit;
+    Outcome fits = run_child(launch);
+    ASSERT_EQ(fits.exit_code, 0) << describe(fits);
+    ASSERT_EQ(fits.out, banner);
+
+    // ...a line four times the limit does not. The file is sparse, so it costs
+    // no writing: a comment mark, then NUL bytes, no line end.
+    {
+        std::ofstream out(scratch.path("long.def"), std::ios::binary);
+        out << "' ";
+    }
+    fs::resize_file(scratch.path("long.def"), 4 * limit);
+    launch.argv.back() = "long.def";
+    const auto start = steady_clock::now();
+    Outcome outcome = run_child(launch);
+    std::cout << "address space limit " << (limit >> 20) << " MiB, line " << (4 * limit >> 20) << " MiB, run "
+              << duration_cast<milliseconds>(steady_clock::now() - start).count() << " ms\n";
+
+    EXPECT_EQ(outcome.signal, 0) << describe(outcome);
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, "");
+    // The location is an address, different from run to run: 8 upper-case hex digits.
+    const std::string head = banner + "Exception EOutOfMemory in module " +
+                             fs::canonical(program()).filename().string() + " at ";
+    std::string out = outcome.out;
+    if (out.size() >= head.size() + 8 &&
+        std::all_of(out.begin() + head.size(), out.begin() + head.size() + 8,
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'); }))
+        out.replace(head.size(), 8, "XXXXXXXX");
+    EXPECT_EQ(out, head + "XXXXXXXX.\r\nOut of memory.");
+}
+
+}  // namespace
+}  // namespace e2e

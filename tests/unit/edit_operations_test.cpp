@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "deflang/directive.h"
+#include "driver/run_state.h"
+#include "runtime/strings.h"
+#include "unit_test_support.h"
+#include "workfile/work_buffer.h"
+
+namespace zubra32 {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+WorkBuffer MakeWork(const Lines& body, const Lines& head = {}, const Lines& tail = {}) {
+  WorkBuffer work;
+  work.WorkfileName = "work.txt";
+  work.HeadLines = head;
+  work.TailLines = tail;
+  for (const std::string& line : body) {
+    work.BodyLines.push_back(line);
+    work.BodyUpper.push_back(UpperCase(line));
+  }
+  return work;
+}
+
+void ExpectUpperInStep(const WorkBuffer& work, const std::string& where) {
+  ASSERT_EQ(work.BodyUpper.size(), work.BodyLines.size()) << where;
+  for (std::size_t i = 0; i < work.BodyLines.size(); ++i) {
+    EXPECT_EQ(work.BodyUpper[i], UpperCase(work.BodyLines[i])) << where << ", body line " << i + 1;
+  }
+}
+
+// Applies the directive lines in order, as the read loop does; gives the console output.
+std::string Apply(RunState& run, WorkBuffer& work, const Lines& directives) {
+  test::CapturedOutput console;
+  for (const std::string& line : directives) {
+    ApplyDirective(run, work, ClassifyDirective(line));
+    ExpectUpperInStep(work, line);
+  }
+  return console.Finish();
+}
+
+struct EditRow {
+  std::string directive;
+  Lines before, after, head, tail;
+  bool modified;
+};
+
+TEST(EditOperationsTest, EachOperationOnTheBody) {
+  const EditRow rows[] = {
+      // ChangeText: first occurrence only, case kept outside the match, inserted text not searched again.
+      {"netx /=vlm /", {"netx / netx /", "other"}, {"vlm / netx /", "other"}, {}, {}, true},
+      {"path=P", {"Set Path=x"}, {"Set P=x"}, {}, {}, true}, {"a=aa", {"xa", "b"}, {"xaa", "b"}, {}, {}, true},
+      {"abc=", {"xABCx"}, {"xx"}, {}, {}, true}, {"abc=abc", {"abc"}, {"abc"}, {}, {}, true},
+      {"zzz=y", {"abc"}, {"abc"}, {}, {}, false},
+      // Only a to z fold: the accented bytes E9 and C9 stay different.
+      {"caf\xE9=x", {"CAF\xC9"}, {"CAF\xC9"}, {}, {}, false}, {"CAF\xC9=x", {"caf\xC9"}, {"x"}, {}, {}, true},
+      // RemoveText: first occurrence of R, matched without case; an absent or empty R still counts.
+      {"path~=C=-c:\\commands", {"PATH=C:\\DOS;C:\\COMMANDS"}, {"PATH=C:\\DOS;"}, {}, {}, true},
+      {"a=-b", {"abAB"}, {"aAB"}, {}, {}, true}, {"abc=-x", {"abcx", "x"}, {"abc", "x"}, {}, {}, true},
+      {"abc=-zz", {"abc"}, {"abc"}, {}, {}, true}, {"abc=-", {"abc"}, {"abc"}, {}, {}, true},
+      // AddToLine: at the end of the line, again on each application.
+      {"path~=C=+;c:\\dos", {"PATH=C:\\DOS", "rem"}, {"PATH=C:\\DOS;c:\\dos", "rem"}, {}, {}, true},
+      {"a=+X", {"abc"}, {"abcX"}, {}, {}, true},
+      // ReplaceLine: every matching line, CR LF kept inside one body line, empty R leaves an empty line.
+      {"line=@new", {"Line 1", "x", "LINE 2"}, {"new", "x", "new"}, {}, {}, true},
+      {"TestLine 3=@a~~b", {"testline 3"}, {"a\r\nb"}, {}, {}, true}, {"x=@", {"x"}, {""}, {}, {}, true},
+      // ForceReplace: like ReplaceLine, or R to the head when nothing matched.
+      {"mouse=!m.com", {"MOUSE", "a", "mouse2"}, {"m.com", "a", "m.com"}, {}, {}, true},
+      {"mouse=!m.com", {"a"}, {"a"}, {"m.com"}, {}, true},
+      // AddAtStart, AddAtEnd and a line that is no directive.
+      {"START=s", {"a"}, {"a"}, {"s"}, {}, true}, {"END=e", {"a"}, {"a"}, {}, {"e"}, true},
+      {"hello", {"hello"}, {"hello"}, {}, {}, false},
+  };
+  for (const EditRow& row : rows) {
+    RunState run;
+    WorkBuffer work = MakeWork(row.before);
+    EXPECT_EQ(Apply(run, work, {row.directive}), "") << row.directive;
+    EXPECT_EQ(work.BodyLines, row.after) << row.directive;
+    EXPECT_EQ(work.HeadLines, row.head) << row.directive;
+    EXPECT_EQ(work.TailLines, row.tail) << row.directive;
+    EXPECT_EQ(work.WorkfileModified, row.modified) << row.directive;
+    EXPECT_EQ(work.WorkfileName, "work.txt") << row.directive;
+    EXPECT_EQ(run.RunStatus, 0) << row.directive;
+  }
+}
+
+TEST(EditOperationsTest, HeadAndTailGrowInDirectiveOrderAndAreNeverSearched) {
+  RunState run;
+  WorkBuffer work = MakeWork({"body"}, {std::string(EchoOffLine)});
+  Apply(run, work, {"START=s1", "x=!f", "START=s2", "x=!f", "END=e1", "END=e2", "s1=changed", "e1=@gone"});
+  EXPECT_EQ(work.HeadLines, (Lines{"@Echo Off", "s1", "f", "s2", "f"}));
+  EXPECT_EQ(work.TailLines, (Lines{"e1", "e2"}));
+  EXPECT_EQ(work.BodyLines, (Lines{"body"}));
+}
+
+TEST(EditOperationsTest, LaterDirectivesSeeTheBodyAsEarlierOnesLeftIt) {
+  RunState run;
+  WorkBuffer work = MakeWork({"abc def", "Path=a"});
+  Apply(run, work, {"abc=@New Text", "new text=+ More", "text m=-T M", "path=PATH", "PATH~=a=+;y", "w texo=Z"});
+  EXPECT_EQ(work.BodyLines, (Lines{"NeZre", "PATH=a;y"}));
+}
+
+TEST(EditOperationsTest, NothingHappensWithoutAWorkfileOrToAnEmptyBody) {
+  const Lines all = {"START=s", "END=e", "a=b", "a=@b", "a=-b", "a=+b", "a=!b"};
+  RunState run;
+  run.DebugMode = true;
+  WorkBuffer none = MakeWork({"a"});
+  none.WorkfileName.clear();
+  EXPECT_EQ(Apply(run, none, all), "");
+  EXPECT_EQ(none.BodyLines, (Lines{"a"}));
+  EXPECT_TRUE(none.HeadLines.empty() && none.TailLines.empty() && !none.WorkfileModified);
+
+  WorkBuffer empty = MakeWork({});
+  EXPECT_EQ(Apply(run, empty, all), "  Add at Start : s\r\n  Add at End : e\r\n");
+  EXPECT_EQ(empty.HeadLines, (Lines{"s"}));
+  EXPECT_EQ(empty.TailLines, (Lines{"e"}));
+  EXPECT_TRUE(empty.BodyLines.empty() && empty.WorkfileModified);
+
+  WorkBuffer forced = MakeWork({});
+  EXPECT_EQ(Apply(run, forced, {"a=!b"}), "");
+  EXPECT_TRUE(forced.HeadLines.empty() && !forced.WorkfileModified);
+}
+
+struct CapacityRow {
+  std::string directive;
+  std::size_t head, tail;
+  std::string where;
+};
+
+TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
+  const CapacityRow rows[] = {
+      {"START=x", 100, 0, "start"}, {"nomatch=!x", 100, 0, "start"}, {"END=x", 0, 100, "end"},
+  };
+  for (const CapacityRow& row : rows) {
+    RunState run;
+    run.RunStatus = 2;
+    run.DefinitionFileName = "defs.txt";
+    run.DefinitionLineNumber = 7;
+    WorkBuffer work = MakeWork({"a"}, Lines(row.head, "h"), Lines(row.tail, "t"));
+    EXPECT_EQ(Apply(run, work, {row.directive, "a=@changed", "START=y", "END=z"}),
+              "Error in defs.txt Line:7 work.txt has more than 100 lines at " + row.where + "\r\n")
+        << row.directive;
+    EXPECT_EQ(run.RunStatus, 3) << row.directive;
+    EXPECT_EQ(work.WorkfileName, "") << row.directive;
+    EXPECT_EQ(work.HeadCount(), row.head) << row.directive;
+    EXPECT_EQ(work.TailCount(), row.tail) << row.directive;
+    EXPECT_EQ(work.BodyLines, (Lines{"a"})) << row.directive;
+  }
+
+  // The 100th line itself still fits.
+  RunState run;
+  WorkBuffer work = MakeWork({"a"}, Lines(99, "h"), Lines(99, "t"));
+  EXPECT_EQ(Apply(run, work, {"START=x", "END=x"}), "");
+  EXPECT_EQ(work.HeadCount(), 100u);
+  EXPECT_EQ(work.TailCount(), 100u);
+  EXPECT_EQ(run.RunStatus, 0);
+  EXPECT_EQ(work.WorkfileName, "work.txt");
+}
+
+TEST(EditOperationsTest, DebugModeTracesEveryOperation) {
+  RunState run;
+  run.DebugMode = true;
+  WorkBuffer work = MakeWork({"path=c:\\dos", "PATH=x", "other"});
+  const std::string console = Apply(
+      run, work, {"START=s", "END=e", "path=P", "p=+;x", "p=-X", "other=@o~~p", "zzz=!f", "zzz=-q", "a~=b=c", "hello"});
+  EXPECT_EQ(console,  // one line here per directive
+            "  Add at Start : s\r\n"
+            "  Add at End : e\r\n"
+            " Replace path by P\r\n" "Changed path to P at Line : 1\r\n" "Changed path to P at Line : 2\r\n"
+            " Replace p by ;x\r\n" "Added ;x to Line : 1\r\n" "Added ;x to Line : 2\r\n"
+            " Replace p by X\r\n" "Removed X from Line : 1\r\n" "Removed X from Line : 2\r\n"
+            " Replace other by o\r\np\r\n" "Replaced in Line : 3\r\n"
+            " Replace zzz by f\r\n" "Force Replacement not found, added to start\r\n"
+            " Replace zzz by q\r\n"
+            " Replace a=b by c\r\n");
+  EXPECT_EQ(work.BodyLines, (Lines{"P=c:\\dos;", "P=;x", "o\r\np"}));
+}
+
+}  // namespace
+}  // namespace zubra32
