@@ -114,6 +114,17 @@ bool FinalTarget(const std::string& name, std::string& target, ErrorCode& error)
   return true;
 }
 
+// The path with its last part spelled as the folder holds it ("AUTOEXEC.BAT"
+// for autoexec.bat, the long name for a short one), so that putting a new
+// file in its place does not rename it to the section line's spelling.
+std::string ExistingSpelling(const std::string& path) {
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return path;
+  FindClose(search);
+  return FolderOf(path) + found.cFileName;
+}
+
 // Creates a new, unused file in `folder` for writing, open to nobody else.
 HANDLE CreateTemporaryFile(const std::string& folder, std::string& name, ErrorCode& error) {
   static DWORD sequence = 0;
@@ -271,6 +282,7 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
   replacement = Replacement{};
   std::string target;
   if (!FinalTarget(OpeningName(name), target, error)) return false;
+  target = ExistingSpelling(target);
 
   DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
