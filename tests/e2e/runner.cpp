@@ -63,14 +63,15 @@ std::string launch_helper_path() {
 
 // A Windows command line that the program takes apart into exactly `args`:
 // an argument holding blanks or control bytes is put in quotes. An empty
-// argument can only be written as "", which the program skips, and a quote in
-// an argument always opens or closes a quoted stretch: such arguments are
-// Windows cases of their own.
+// argument can only be written as "", which the program skips. An argument
+// holding a quote goes on the line as written, its quotes being the
+// command line's own, so that a case can spell any command line.
 std::string windows_command_line(const std::string& program, const std::vector<std::string>& args) {
     std::string line = "\"" + program + "\"";
     for (const auto& arg : args) {
+        bool as_written = arg.find('"') != std::string::npos;
         bool quote = arg.empty() || std::any_of(arg.begin(), arg.end(), [](unsigned char ch) { return ch <= ' '; });
-        line += quote ? " \"" + arg + "\"" : " " + arg;
+        line += !as_written && quote ? " \"" + arg + "\"" : " " + arg;
     }
     return line;
 }
