@@ -76,8 +76,9 @@ std::string windows_command_line(const std::string& program, const std::vector<s
     return line;
 }
 
-// What wine itself needs to find its prefix and stay quiet; nothing of it
-// reaches the program, which gets the case's environment from the helper.
+// What wine itself needs to find its prefix, stay quiet and map file names
+// the same way on every machine; nothing of it reaches the program, which
+// gets the case's environment from the helper.
 std::vector<std::string> wine_environment() {
     std::vector<std::string> env;
     bool debug_set = false;
@@ -87,6 +88,9 @@ std::vector<std::string> wine_environment() {
         debug_set = debug_set || var.rfind("WINEDEBUG=", 0) == 0;
     }
     if (!debug_set) env.emplace_back("WINEDEBUG=-all");
+    // Unix file names in UTF-8, whatever the runner's locale; the Windows side
+    // then has code pages 1252 (ANSI) and 437 (OEM).
+    env.emplace_back("LANG=C.UTF-8");
     return env;
 }
 
