@@ -82,7 +82,9 @@ test_windows() {
   # here so that no case waits for them.
   wineserver -p
   wine cmd /c exit >/dev/null 2>&1
-  echo "== end-to-end cases on build-windows/zubra32.exe under $(wine --version)"
+  echo "== platform test under $(wine --version)"
+  wine "$root/build-windows/zubra32_platform_windows_test.exe"
+  echo "== end-to-end cases on build-windows/zubra32.exe"
   ZUBRA32_E2E_PROGRAM="$root/build-windows/zubra32.exe" ZUBRA32_E2E_LAUNCHER=wine \
     run_ctest --test-dir "$build" -R '^e2e\.' --output-on-failure --no-tests=error -j2 || status=$?
   return "$status"

@@ -23,8 +23,7 @@ namespace {
 constexpr int SharingAttempts = 5;
 constexpr DWORD FirstSharingPause = 50;
 
-// Attributes a replacement takes over from the file it replaces when the file
-// system cannot merge them itself.
+// Attributes a replacement takes over from the file it replaces.
 constexpr DWORD KeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
@@ -144,26 +143,38 @@ HANDLE CreateTemporaryFile(const std::string& folder, std::string& name, ErrorCo
   return INVALID_HANDLE_VALUE;
 }
 
+// True when no other program holds `name` open against writing or deleting.
+bool IsFree(const std::string& name) {
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
 // Puts the finished temporary file in the target's place. ReplaceFileA keeps
 // the target's attributes, security and streams; where the file system cannot
-// do that, a rename with the kept attributes copied over does the job.
+// do that, a rename does the job. The attributes the target shows are given
+// to the new file first, for file systems where neither carries them over.
 bool PutInPlace(const std::string& temporary, const std::string& target, ErrorCode& error) {
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KeptAttributes) != 0) {
+    SetFileAttributesA(temporary.c_str(), attributes & KeptAttributes);
+  }
+  // ReplaceFileA is tried only on a target nobody holds: some implementations
+  // leave a file of their own behind when it fails.
   if (RetryWhileShared(
           [&] {
-            return ReplaceFileA(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                                nullptr) != FALSE;
+            return IsFree(target) && ReplaceFileA(target.c_str(), temporary.c_str(), nullptr,
+                                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
           },
           error)) {
     return true;
   }
   if (IsSharingError(error)) return false;
-  // Whatever ReplaceFileA left behind, the new text is still in the temporary
-  // file and the target either holds its old text or is gone: a rename then
-  // completes the replacement in one step.
-  DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KeptAttributes) != 0) {
-    SetFileAttributesA(temporary.c_str(), attributes & KeptAttributes);
-  }
+  // Whatever ReplaceFileA left undone, the new text is still in the temporary
+  // file and the target holds its old text or is gone: a rename completes the
+  // replacement in one step.
   return RetryWhileShared(
       [&] {
         return MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=

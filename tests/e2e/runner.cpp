@@ -54,7 +54,7 @@ std::string windows_path(std::string unix_path) {
     return "Z:" + unix_path;
 }
 
-// The helper that starts the Windows program (tests/e2e/windows/launch.cpp),
+// The helper that starts the Windows program (tests/windows/e2e_launch.cpp),
 // built beside it unless ZUBRA32_E2E_WINDOWS_LAUNCH names it.
 std::string launch_helper_path() {
     return env_or("ZUBRA32_E2E_WINDOWS_LAUNCH",
