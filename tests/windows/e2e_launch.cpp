@@ -62,10 +62,18 @@ int main(int argc, char** argv) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  // Wine now and then fails to start a process on a busy machine (error 1359):
+  // a few more tries before giving up.
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                      environment.data(), nullptr, &startup, &process)) {
-    Fail("cannot start " + program);
+  for (int attempt = 1;; ++attempt) {
+    std::string commandCopy = commandLine;
+    if (CreateProcessA(program.c_str(), commandCopy.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                       environment.data(), nullptr, &startup, &process)) {
+      break;
+    }
+    DWORD error = GetLastError();
+    if (attempt == 5 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) Fail("cannot start " + program);
+    Sleep(200);
   }
   if (job != nullptr) AssignProcessToJobObject(job, process.hProcess);
   ResumeThread(process.hThread);
