@@ -43,7 +43,7 @@ std::string OpeningName(std::string_view name) {
   std::string oem = OsName(name);
   std::string ansi(oem.size() + 1, '\0');
   if (!OemToCharA(oem.c_str(), ansi.data())) return oem;
-  ansi.resize(oem.size());
+  ansi.resize(ansi.find('\0'));
   return ansi;
 }
 
