@@ -5,17 +5,20 @@
 #   bash tools/dev.sh package   build, make the .deb with cpack and check it: it
 #                               unpacks, its program runs the shipped example,
 #                               its manual page renders without warnings
+#   bash tools/dev.sh windows   cross-build zubra32.exe, then run the end-to-end
+#                               tests on it under wine
 #   bash tools/dev.sh sanitize  the tests, built in build-asan with
 #                               AddressSanitizer and UndefinedBehaviorSanitizer
 # All install cmake, g++, make and libgtest-dev with apt-get first when missing
-# (package also dpkg-dev, for the package's dependencies, and groff).
+# (package also dpkg-dev, for the package's dependencies, and groff; windows
+# also g++-mingw-w64-x86-64, wine and wine64).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build"
 
 usage() {
-  echo "usage: bash tools/dev.sh example|test|package|sanitize" >&2
+  echo "usage: bash tools/dev.sh example|test|package|windows|sanitize" >&2
   exit 2
 }
 
@@ -54,6 +57,41 @@ build_targets() {
   if [ $# -gt 0 ]; then targets=(--target "$@"); fi
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_options[@]}"
   cmake --build "$build" -j"$(nproc)" "${targets[@]}"
+}
+
+# Runs ctest with the given arguments and says how many cases were skipped
+# because they are for the other platform.
+run_ctest() {
+  local log status=0
+  log=$(mktemp)
+  ctest "$@" 2>&1 | tee "$log" || status=$?
+  echo "== $(grep -c '(Skipped)' "$log" || true) end-to-end cases skipped (for the other platform)"
+  rm -f "$log"
+  return "$status"
+}
+
+# Cross-builds zubra32.exe into build-windows/ and runs the end-to-end cases
+# on it under wine, in a fresh wine prefix that is removed afterwards.
+test_windows() {
+  (cd "$root" && cmake --preset windows && cmake --build --preset windows)
+  local status=0
+  wine_prefix=$(mktemp -d)
+  export WINEPREFIX="$wine_prefix" WINEDEBUG=-all
+  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$wine_prefix"' EXIT
+  echo "== setting up a wine prefix in $wine_prefix"
+  # No browser or .NET runtime is wanted in the prefix: don't let wine look for them.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # One wine server and one set of wine's own services for all cases, started
+  # here so that no case waits for them.
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1
+  echo "== platform test under $(wine --version)"
+  wine "$root/build-windows/zubra32_platform_windows_test.exe"
+  echo "== end-to-end cases on build-windows/zubra32.exe"
+  ZUBRA32_E2E_PROGRAM="$root/build-windows/zubra32.exe" ZUBRA32_E2E_LAUNCHER=wine \
+    run_ctest --test-dir "$build" -R '^e2e\.' --output-on-failure --no-tests=error -j2 || status=$?
+  return "$status"
 }
 
 # Runs the example on a scratch copy of examples/ and shows what it changed.
@@ -149,7 +187,12 @@ case "$1" in
   test)
     install_missing
     build_targets
-    ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
+    run_ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
+    ;;
+  windows)
+    install_missing x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine /usr/lib/wine/wine64:wine64
+    build_targets zubra32_e2e
+    test_windows
     ;;
   package)
     install_missing dpkg-shlibdeps:dpkg-dev groff:groff-base

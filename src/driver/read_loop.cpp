@@ -50,7 +50,7 @@ std::int32_t FailDefinitionFile(const RunState& run) {
 }  // namespace
 
 void ProcessLine(RunState& run, WorkBuffer& work) {
-  run.CurrentLine = Trim(run.CurrentLine);
+  TrimInPlace(run.CurrentLine);
   ApplyCommentRule(run);
   ExpandVariables(run);
   ApplyDebugSwitch(run);

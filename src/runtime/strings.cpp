@@ -1,6 +1,7 @@
 #include "runtime/strings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "runtime/platform.h"
@@ -14,19 +15,41 @@ std::string UpperCase(std::string_view text) {
 }
 
 void UpperCaseInPlace(std::string& text) {
-  for (char& byte : text) byte = UpperCaseByte(byte);
+  // Blocks of a fixed 16 bytes, copied out and back, which compilers turn
+  // into a few vector instructions at -O2 and -O3 alike; then the rest.
+  constexpr std::size_t Block = 16;
+  char* bytes = text.data();
+  std::size_t i = 0;
+  for (; i + Block <= text.size(); i += Block) {
+    unsigned char block[Block];
+    std::memcpy(block, bytes + i, Block);
+    for (unsigned char& byte : block) byte = static_cast<unsigned char>(byte - (static_cast<unsigned char>(byte - 'a') < 26 ? 32 : 0));
+    std::memcpy(bytes + i, block, Block);
+  }
+  for (; i < text.size(); ++i) bytes[i] = UpperCaseByte(bytes[i]);
 }
 
-std::string Trim(std::string_view text) {
-  std::size_t first = 0;
-  while (first < text.size() && IsBlank(text[first])) ++first;
-  return TrimRight(text.substr(first));
-}
-
-std::string TrimRight(std::string_view text) {
+std::string_view TrimmedRightView(std::string_view text) {
   std::size_t end = text.size();
   while (end > 0 && IsBlank(text[end - 1])) --end;
-  return std::string(text.substr(0, end));
+  return text.substr(0, end);
+}
+
+std::string_view TrimmedView(std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && IsBlank(text[first])) ++first;
+  return TrimmedRightView(text.substr(first));
+}
+
+std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
+
+std::string TrimRight(std::string_view text) { return std::string(TrimmedRightView(text)); }
+
+void TrimInPlace(std::string& text) {
+  std::string_view kept = TrimmedView(text);
+  auto first = static_cast<std::size_t>(kept.data() - text.data());
+  text.resize(first + kept.size());
+  text.erase(0, first);
 }
 
 std::string IntToStr(std::int32_t value) {

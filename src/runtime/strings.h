@@ -26,6 +26,12 @@ void UpperCaseInPlace(std::string& text);
 std::string Trim(std::string_view text);
 std::string TrimRight(std::string_view text);
 
+// The same without a copy: the part of the text that Trim or TrimRight keeps,
+// or the string itself trimmed in place.
+std::string_view TrimmedView(std::string_view text);
+std::string_view TrimmedRightView(std::string_view text);
+void TrimInPlace(std::string& text);
+
 // Decimal digits, a minus sign for negative values, nothing else.
 std::string IntToStr(std::int32_t value);
 

@@ -1,6 +1,7 @@
 #include "runtime/text_file.h"
 
 #include <cstring>
+#include <vector>
 
 #include "runtime/strings.h"
 
@@ -13,6 +14,18 @@ constexpr char CarriageReturn = '\r';
 constexpr char EndOfFileMark = '\x1a';
 
 platform::ErrorCode pendingIoError = 0;
+
+// Appends the bytes to the line, leaving out every CR among them.
+void AppendWithoutCarriageReturns(std::string& line, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const auto* cr = static_cast<const char*>(std::memchr(bytes, CarriageReturn, size));
+    std::size_t part = cr == nullptr ? size : static_cast<std::size_t>(cr - bytes);
+    line.append(bytes, part);
+    if (cr == nullptr) return;
+    bytes += part + 1;
+    size -= part + 1;
+  }
+}
 
 }  // namespace
 
@@ -27,6 +40,12 @@ void TextFile::Fail(platform::ErrorCode error) {
   failed_ = true;
 }
 
+void TextFile::UseBuffer(std::size_t size) {
+  if (bufferSize_ == size) return;
+  buffer_ = std::make_unique_for_overwrite<char[]>(size);
+  bufferSize_ = size;
+}
+
 void TextFile::OpenRead(std::string_view name) {
   if (IsOpen()) Close();
   failed_ = false;
@@ -35,7 +54,9 @@ void TextFile::OpenRead(std::string_view name) {
   if (name.empty()) {
     handle_ = platform::StandardInput();
     ownsHandle_ = false;
+    UseBuffer(ConsoleBufferSize);
   } else {
+    UseBuffer(FileBufferSize);
     platform::ErrorCode error = 0;
     handle_ = platform::OpenForReading(name, error);
     if (handle_ == platform::InvalidHandle) return Fail(error);
@@ -52,7 +73,9 @@ void TextFile::OpenWrite(std::string_view name) {
     handle_ = platform::StandardOutput();
     ownsHandle_ = false;
     writeThrough_ = true;
+    UseBuffer(ConsoleBufferSize);
   } else {
+    UseBuffer(FileBufferSize);
     platform::ErrorCode error = 0;
     handle_ = platform::CreateForWriting(name, error);
     if (handle_ == platform::InvalidHandle) return Fail(error);
@@ -69,6 +92,7 @@ void TextFile::AttachWrite(platform::Handle handle) {
   handle_ = handle;
   ownsHandle_ = false;
   writeThrough_ = false;
+  UseBuffer(FileBufferSize);
   state_ = State::Writing;
 }
 
@@ -77,7 +101,7 @@ bool TextFile::Fill() {
   position_ = valid_ = 0;
   if (state_ != State::Reading) return false;
   platform::ErrorCode error = 0;
-  std::int64_t count = platform::ReadBytes(handle_, buffer_.data(), buffer_.size(), error);
+  std::int64_t count = platform::ReadBytes(handle_, buffer_.get(), bufferSize_, error);
   if (count < 0) {
     // The bytes of a failed transfer are lost; the file reads as ended.
     Fail(error);
@@ -105,37 +129,40 @@ void TextFile::ReadLine(std::string& line) {
   line.clear();
   if (state_ != State::Reading) return Fail(ErrorFileNotOpenForInput);
   while (Fill()) {
-    const char* start = buffer_.data() + position_;
+    const char* start = buffer_.get() + position_;
     std::size_t available = valid_ - position_;
-    // Copy the run of ordinary bytes, then deal with the special one that ends it.
-    std::size_t run = 0;
-    while (run < available && start[run] != LineFeed && start[run] != CarriageReturn && start[run] != EndOfFileMark) ++run;
-    line.append(start, run);
-    position_ += run;
-    if (run == available) continue;
-    char special = buffer_[position_];
-    if (special == EndOfFileMark) return;  // stays unread: the file ends here
-    ++position_;
-    if (special == LineFeed) return;
+    // The line ends at the first LF or Ctrl-Z in the buffer; if neither is
+    // there, all of it belongs to the line and the next block goes on with it.
+    const auto* lineFeed = static_cast<const char*>(std::memchr(start, LineFeed, available));
+    std::size_t span = lineFeed == nullptr ? available : static_cast<std::size_t>(lineFeed - start);
+    const auto* mark = static_cast<const char*>(std::memchr(start, EndOfFileMark, span));
+    if (mark != nullptr) span = static_cast<std::size_t>(mark - start);
+    AppendWithoutCarriageReturns(line, start, span);
+    position_ += span;
+    if (mark != nullptr) return;  // stays unread: the file ends here
+    if (lineFeed != nullptr) {
+      ++position_;
+      return;
+    }
   }
 }
 
 void TextFile::WriteBytes(const char* bytes, std::size_t size) {
   while (size > 0) {
-    std::size_t room = buffer_.size() - valid_;
+    std::size_t room = bufferSize_ - valid_;
     std::size_t part = size < room ? size : room;
-    std::memcpy(buffer_.data() + valid_, bytes, part);
+    std::memcpy(buffer_.get() + valid_, bytes, part);
     valid_ += part;
     bytes += part;
     size -= part;
-    if (valid_ == buffer_.size()) Flush();
+    if (valid_ == bufferSize_) Flush();
   }
 }
 
 void TextFile::Flush() {
   if (state_ != State::Writing || valid_ == 0) return;
   platform::ErrorCode error = 0;
-  if (!platform::WriteBytes(handle_, buffer_.data(), valid_, error)) Fail(error);
+  if (!platform::WriteBytes(handle_, buffer_.get(), valid_, error)) Fail(error);
   valid_ = 0;
 }
 

@@ -3,8 +3,8 @@
 // when reading, Ctrl-Z ends a file, and every line written ends with CR LF.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,8 +12,11 @@
 
 namespace zubra32 {
 
-// Bytes moved per platform read or write of a disk file.
-constexpr std::size_t TextFileBufferSize = 128;
+// Bytes moved per platform read or write: the standard streams keep the small
+// buffer, a named file or an attached handle gets the large one. Nothing but
+// the number of platform calls depends on the size.
+constexpr std::size_t ConsoleBufferSize = 128;
+constexpr std::size_t FileBufferSize = 64 * 1024;
 
 // Error numbers of the program's own, recorded as the pending I/O error.
 constexpr platform::ErrorCode ErrorFileNotOpen = 103;
@@ -73,6 +76,7 @@ class TextFile {
   enum class State { Closed, Reading, Writing };
 
   bool Fill();
+  void UseBuffer(std::size_t size);
   void WriteBytes(const char* bytes, std::size_t size);
   void Fail(platform::ErrorCode error);
 
@@ -83,7 +87,8 @@ class TextFile {
   bool failed_ = false;
   std::size_t position_ = 0;   // next byte to read
   std::size_t valid_ = 0;      // bytes in the buffer (reading) or waiting (writing)
-  std::array<char, TextFileBufferSize> buffer_{};
+  std::unique_ptr<char[]> buffer_;  // bufferSize_ bytes, none before the first opening
+  std::size_t bufferSize_ = 0;
 };
 
 // The console: standard output, opened for writing when the process starts.

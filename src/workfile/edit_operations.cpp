@@ -57,6 +57,25 @@ bool AppendLine(RunState& run, WorkBuffer& work, End end, std::string_view text)
 
 std::string LineNumber(std::size_t i) { return IntToStr(static_cast<std::int32_t>(i + 1)); }
 
+// Pair sets pay for themselves once a body has been scanned a few times.
+constexpr std::size_t ScansBeforePairSets = 8;
+
+// Brings the body's derived copies up to date: BodyUpper (made by the load;
+// here only for a body filled otherwise) and, from the ScansBeforePairSets-th
+// scan of a load on, BodyPairs. True when BodyPairs is in use.
+bool PrepareBodyCopies(WorkBuffer& work) {
+  if (work.BodyUpper.size() != work.LineCount()) {
+    work.BodyUpper.assign(work.BodyLines.begin(), work.BodyLines.end());
+    for (std::string& upper : work.BodyUpper) UpperCaseInPlace(upper);
+    work.BodyPairs.clear();
+  }
+  if (work.BodyPairs.size() == work.LineCount()) return true;
+  if (++work.ScansSinceLoad < ScansBeforePairSets) return false;
+  work.BodyPairs.clear();
+  for (const std::string& upper : work.BodyUpper) work.BodyPairs.push_back(PairsOf(upper));
+  return true;
+}
+
 }  // namespace
 
 void ApplyDirective(RunState& run, WorkBuffer& work, const Directive& directive) {
@@ -89,14 +108,18 @@ void ReplaceScan(RunState& run, WorkBuffer& work, std::string_view leftSide, cha
   const bool debug = run.DebugMode;
   if (debug) Output().WriteLn(std::string(" Replace ").append(leftSide).append(" by ").append(rightSide));
 
+  const bool usePairs = PrepareBodyCopies(work);
   const ReplaceOperation operation = OperationFor(operatorCharacter);
   const std::string upperLeft = UpperCase(leftSide);
   const std::string upperRight = UpperCase(rightSide);
+  const PairSet rightPairs = PairsOf(upperRight);
+  const FixedSearch search(upperLeft, work.BodySample);
   bool matched = false;
   // An empty search text occurs nowhere.
   for (std::size_t i = 0; i < work.LineCount() && !upperLeft.empty(); ++i) {
-    std::size_t found = work.BodyUpper[i].find(upperLeft);
-    if (found == std::string::npos) continue;
+    if (usePairs && !search.MayBeIn(work.BodyPairs[i])) continue;
+    std::size_t found = search.FindIn(work.BodyUpper[i]);
+    if (found == FixedSearch::npos) continue;
     work.WorkfileModified = true;
     std::string& line = work.BodyLines[i];
     std::string& upper = work.BodyUpper[i];
@@ -105,12 +128,14 @@ void ReplaceScan(RunState& run, WorkBuffer& work, std::string_view leftSide, cha
       case ReplaceOperation::ForceReplace:
         line = rightSide;
         upper = upperRight;
+        if (usePairs) work.BodyPairs[i] = rightPairs;
         matched = true;
         if (debug) Output().WriteLn("Replaced in Line : " + LineNumber(i));
         break;
       case ReplaceOperation::AddToLine:
         line.append(rightSide);
         upper.append(upperRight);
+        if (usePairs) work.BodyPairs[i] = PairsOf(upper);
         if (debug) Output().WriteLn(std::string("Added ").append(rightSide).append(" to Line : ") + LineNumber(i));
         break;
       case ReplaceOperation::RemoveText: {
@@ -118,12 +143,14 @@ void ReplaceScan(RunState& run, WorkBuffer& work, std::string_view leftSide, cha
         if (at == std::string::npos) break;
         line.erase(at, rightSide.size());
         upper.erase(at, rightSide.size());
+        if (usePairs) work.BodyPairs[i] = PairsOf(upper);
         if (debug) Output().WriteLn(std::string("Removed ").append(rightSide).append(" from Line : ") + LineNumber(i));
         break;
       }
       case ReplaceOperation::ChangeText:
         line.replace(found, leftSide.size(), rightSide);
         upper.replace(found, leftSide.size(), upperRight);
+        if (usePairs) work.BodyPairs[i] = PairsOf(upper);
         if (debug) {
           Output().WriteLn(std::string("Changed ").append(leftSide).append(" to ").append(rightSide).append(" at Line : ") +
                            LineNumber(i));

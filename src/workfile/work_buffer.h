@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/byte_search.h"
+
 namespace zubra32 {
 
 struct RunState;
@@ -24,6 +26,9 @@ struct WorkBuffer {
   std::vector<std::string> HeadLines;  // written before the body; HeadCount is its size
   std::vector<std::string> BodyLines;  // the Workfile's own lines, right-trimmed; fixed after the load
   std::vector<std::string> BodyUpper;  // each body line upper-cased, kept in step with BodyLines
+  std::vector<PairSet> BodyPairs;      // PairsOf each BodyUpper line, kept in step once built (see ReplaceScan)
+  std::size_t ScansSinceLoad = 0;      // replace-family directives run on this load
+  ByteCounts BodySample{};             // bytes of a sample of BodyUpper taken at the load; steers searches only
   std::vector<std::string> TailLines;  // written after the body; TailCount is its size
   bool WorkfileModified = false;       // some directive applied: write back on close
   bool EchoOffSeen = false;            // this load has taken its echo-off line

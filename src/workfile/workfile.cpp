@@ -21,9 +21,22 @@ void ReportUnwritable(RunState& run, const WorkBuffer& work) {
   ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
 }
 
+// The line trimmed at both ends is "@ECHO OFF" or "ECHO OFF", in any letter case.
 bool IsEchoOffLine(std::string_view line) {
-  std::string test = Trim(UpperCase(line));
-  return test == "@ECHO OFF" || test == "ECHO OFF";
+  std::string_view test = TrimmedView(line);
+  return EqualIgnoringCase(test, "@ECHO OFF") || EqualIgnoringCase(test, "ECHO OFF");
+}
+
+// Counts the bytes at the start of up to SampledLines lines spread over the
+// body, so that a search can look for the needle's least common byte.
+void SampleBody(WorkBuffer& work) {
+  constexpr std::size_t SampledLines = 32;
+  constexpr std::size_t SampledBytes = 256;
+  work.BodySample.fill(0);
+  std::size_t step = work.LineCount() / SampledLines + 1;
+  for (std::size_t i = 0; i < work.LineCount(); i += step) {
+    CountBytes(CutAfter(work.BodyUpper[i], SampledBytes), work.BodySample);
+  }
 }
 
 void WriteLines(TextFile& file, const std::vector<std::string>& lines) {
@@ -58,22 +71,27 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   work.HeadLines.clear();
   work.BodyLines.clear();
   work.BodyUpper.clear();
+  work.BodyPairs.clear();
+  work.ScansSinceLoad = 0;
   work.TailLines.clear();
   work.EchoOffSeen = false;
   work.WorkfileModified = false;
   if (file.Failed()) return ReportUnreadable(run, work);
 
-  std::string line;
   while (!file.Eof() && work.LineCount() < MaxBodyLines) {
+    // Read straight into the body; the echo-off line comes out again.
+    std::string& line = work.BodyLines.emplace_back();
     file.ReadLine(line);
     if (!work.EchoOffSeen && IsEchoOffLine(line)) {
+      work.BodyLines.pop_back();
       work.EchoOffSeen = true;
       work.HeadLines.emplace_back(EchoOffLine);
       continue;
     }
-    work.BodyLines.push_back(TrimRight(line));
-    work.BodyUpper.push_back(UpperCase(work.BodyLines.back()));
+    line.resize(TrimmedRightView(line).size());
+    UpperCaseInPlace(work.BodyUpper.emplace_back(line));
   }
+  SampleBody(work);
   bool tooLong = work.LineCount() == MaxBodyLines && !file.Eof();
   file.Close();
   if (file.Failed()) return ReportUnreadable(run, work);

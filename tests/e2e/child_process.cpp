@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -83,33 +84,52 @@ Outcome run_child(const Launch& launch) {
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_pipes = 2;
+    int wait_status = 0;
+    bool reaped = false;
+    // Reads whatever fd holds; false once it is at its end or failed.
+    auto read_some = [&](int i) {
+        char buffer[65536];
+        ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+            sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            return true;
+        }
+        if (n < 0 && errno == EINTR) return true;
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_pipes;
+        return false;
+    };
     while (open_pipes > 0 && !result.timed_out) {
         kill_if_due();
-        int ready = poll(fds, 2, kill_pending ? std::min(remaining_ms(), ms_until(kill_at)) : remaining_ms());
+        int wait_ms = std::min(remaining_ms(), 50);
+        if (kill_pending) wait_ms = std::min(wait_ms, ms_until(kill_at));
+        int ready = poll(fds, 2, wait_ms);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0 && kill_pending) continue;
-        if (ready <= 0) {
+        if (ready < 0 || (ready == 0 && remaining_ms() == 0)) {
             result.timed_out = true;
             break;
         }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !fds[i].revents) continue;
-            char buffer[65536];
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_pipes;
+        if (ready == 0) {
+            // The program has ended but something it started (wine's own
+            // services do) may hold the pipes open: take what is there and stop.
+            if (waitpid(pid, &wait_status, WNOHANG) != pid) continue;
+            reaped = true;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0) continue;
+                fcntl(fds[i].fd, F_SETFL, O_NONBLOCK);
+                while (fds[i].fd >= 0 && read_some(i)) {
+                }
             }
+            break;
         }
+        for (int i = 0; i < 2; ++i)
+            if (fds[i].fd >= 0 && fds[i].revents) read_some(i);
     }
     for (auto& fd : fds)
         if (fd.fd >= 0) close(fd.fd);
 
-    int wait_status = 0;
-    while (waitpid(pid, &wait_status, WNOHANG) == 0) {
+    while (!reaped && waitpid(pid, &wait_status, WNOHANG) == 0) {
         kill_if_due();
         if (result.timed_out || remaining_ms() == 0) {
             result.timed_out = true;

@@ -36,8 +36,80 @@ std::string env_or(const char* name, const std::string& fallback) {
 
 std::string program_path() { return env_or("ZUBRA32_E2E_PROGRAM", ZUBRA32_E2E_PROGRAM_PATH); }
 
+// A program file ending in .exe is the Windows program: it runs under the
+// launcher (wine) through the start helper and sees Windows paths.
+bool windows_program() {
+    std::string name = fs::path(program_path()).filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    return name.size() > 4 && name.substr(name.size() - 4) == ".exe";
+}
+
 // The platform whose cases run here; the others are skipped.
-std::string running_platform() { return "posix"; }
+std::string running_platform() { return windows_program() ? "windows" : "posix"; }
+
+// The name under which a Windows program running under wine sees a file:
+// drive Z: is the root of the Unix tree.
+std::string windows_path(std::string unix_path) {
+    std::replace(unix_path.begin(), unix_path.end(), '/', '\\');
+    return "Z:" + unix_path;
+}
+
+// The helper that starts the Windows program (tests/windows/e2e_launch.cpp),
+// built beside it unless ZUBRA32_E2E_WINDOWS_LAUNCH names it.
+std::string launch_helper_path() {
+    return env_or("ZUBRA32_E2E_WINDOWS_LAUNCH",
+                  (fs::path(program_path()).parent_path() / "zubra32_e2e_launch.exe").string());
+}
+
+// A Windows command line that the program takes apart into exactly `args`:
+// an argument holding blanks or control bytes is put in quotes. An empty
+// argument can only be written as "", which the program skips. An argument
+// holding a quote goes on the line as written, its quotes being the
+// command line's own, so that a case can spell any command line.
+std::string windows_command_line(const std::string& program, const std::vector<std::string>& args) {
+    std::string line = "\"" + program + "\"";
+    for (const auto& arg : args) {
+        bool as_written = arg.find('"') != std::string::npos;
+        bool quote = arg.empty() || std::any_of(arg.begin(), arg.end(), [](unsigned char ch) { return ch <= ' '; });
+        line += !as_written && quote ? " \"" + arg + "\"" : " " + arg;
+    }
+    return line;
+}
+
+// What wine itself needs to find its prefix, stay quiet and map file names
+// the same way on every machine; nothing of it reaches the program, which
+// gets the case's environment from the helper.
+std::vector<std::string> wine_environment() {
+    std::vector<std::string> env;
+    bool debug_set = false;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string_view var = *entry;
+        if (var.rfind("WINE", 0) == 0 || var.rfind("HOME=", 0) == 0 || var.rfind("USER=", 0) == 0) env.emplace_back(var);
+        debug_set = debug_set || var.rfind("WINEDEBUG=", 0) == 0;
+    }
+    if (!debug_set) env.emplace_back("WINEDEBUG=-all");
+    // Unix file names in UTF-8, whatever the runner's locale; the Windows side
+    // then has code pages 1252 (ANSI) and 437 (OEM).
+    env.emplace_back("LANG=C.UTF-8");
+    return env;
+}
+
+// Drops what wine writes to standard error on its own account: its start-up
+// notes ("wine: ...") and debug channel lines ("0024:fixme:...").
+std::string without_wine_chatter(const std::string& err) {
+    std::string kept;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        bool debug_line = line.size() > 5 && line[4] == ':' &&
+                          std::all_of(line.begin(), line.begin() + 4, [](unsigned char ch) { return std::isxdigit(ch); }) &&
+                          (line.compare(5, 6, "fixme:") == 0 || line.compare(5, 4, "err:") == 0 ||
+                           line.compare(5, 5, "warn:") == 0 || line.compare(5, 6, "trace:") == 0);
+        if (debug_line || line.rfind("wine: ", 0) == 0) continue;
+        kept += line;
+        if (!lines.eof()) kept += '\n';
+    }
+    return kept;
+}
 
 // The command line for one run: an optional launcher (ZUBRA32_E2E_LAUNCHER,
 // e.g. "wine") in front of the program. The child gets no PATH, so the
@@ -189,8 +261,10 @@ public:
             GTEST_SKIP() << "case for platform " << c.platform;
         std::string program = program_path();
         ASSERT_TRUE(fs::exists(program)) << "program not found: " << program;
+        const bool windows = running_platform() == "windows";
+        ASSERT_FALSE(windows && c.run_as_nobody) << "run-as nobody needs '=== platform posix'";
         scratch_ = make_temp_dir("zubra32-e2e");
-        values_.dir = scratch_;
+        values_.dir = windows ? windows_path(scratch_) : scratch_;
         const bool drop_root = c.run_as_nobody && geteuid() == 0;
         if (drop_root) {  // the build tree may be closed to others: run a copy
             bin_dir_ = make_temp_dir("zubra32-e2e-bin");
@@ -204,9 +278,21 @@ public:
 
         Launch launch;
         for (const auto& arg : c.args) launch.argv.push_back(expand(arg, values_));
-        launch.argv = command_line(program, launch.argv);
         for (const auto& var : c.env.lines)
             if (!var.empty()) launch.env.push_back(expand(var, values_));
+        if (windows) {
+            std::string helper = launch_helper_path();
+            ASSERT_TRUE(fs::exists(helper)) << "start helper not found: " << helper;
+            aux_dir_ = make_temp_dir("zubra32-e2e-win");
+            std::string windows_program = windows_path(fs::canonical(program).string());
+            std::string request = windows_program + '\0' + windows_command_line(windows_program, launch.argv) + '\0';
+            for (const auto& var : launch.env) request += var + '\0';
+            write_bytes(aux_dir_ + "/request", request);
+            launch.argv = command_line(helper, {windows_path(aux_dir_ + "/request")});
+            launch.env = wine_environment();
+        } else {
+            launch.argv = command_line(program, launch.argv);
+        }
         launch.cwd = scratch_;
         if (drop_root) launch.run_as = nobody;
         launch.timeout_seconds = c.timeout_seconds;
@@ -217,17 +303,19 @@ public:
                                     << excerpt(got.out, 0);
         EXPECT_EQ(got.signal, 0) << "killed by signal " << got.signal;
         TokenValues out_values = values_;
-        out_values.program = fs::canonical(program).string();
+        out_values.program = windows ? windows_path(fs::canonical(program).string()) : fs::canonical(program).string();
         out_values.copyright = true;
         std::string diff = compare_bytes("stdout", render(c.stdout_text, out_values), got.out);
         EXPECT_TRUE(diff.empty()) << diff;
         EXPECT_EQ(got.exit_code, c.exit_code) << "exit code";
-        EXPECT_TRUE(got.err.empty()) << "stderr (must stay empty):\n" << excerpt(got.err, 0);
+        const std::string err = windows ? without_wine_chatter(got.err) : got.err;
+        EXPECT_TRUE(err.empty()) << "stderr (must stay empty):\n" << excerpt(err, 0);
         check_tree(c, want);
     }
 
     void TearDown() override {
         if (!bin_dir_.empty()) remove_tree(bin_dir_);
+        if (!aux_dir_.empty()) remove_tree(aux_dir_);
         if (scratch_.empty()) return;
         if (std::getenv("ZUBRA32_E2E_KEEP")) std::cout << "scratch tree kept: " << scratch_ << "\n";
         else remove_tree(scratch_);
@@ -308,7 +396,7 @@ private:
         }
     }
 
-    std::string path_, scratch_, bin_dir_;
+    std::string path_, scratch_, bin_dir_, aux_dir_;
     TokenValues values_;  // tokens for arguments, environment and files
 };
 

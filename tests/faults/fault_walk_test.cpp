@@ -81,9 +81,9 @@ class FaultWalk : public ::testing::Test {
   void SetUp() override {
     files_ = scratch_.Path("files");
     definition_ = scratch_.Path("walk.def");
-    // Long enough to take many reads and writes of the text-file buffer.
+    // Long enough (~150 KB) to take several reads and writes of the text-file buffer.
     std::vector<std::string> big;
-    for (int i = 1; i <= 400; ++i) big.push_back("line " + std::to_string(i) + " of a long file, ~ 40 bytes");
+    for (int i = 1; i <= 2400; ++i) big.push_back("line " + std::to_string(i) + " of a file of about 150 KB, several buffers long");
     originals_ = {
         {"autoexec.bat", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/autoexec.bat")},
         {"config.sys", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/config.sys")},

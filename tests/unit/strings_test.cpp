@@ -21,6 +21,11 @@ TEST(UpperCaseTest, OnlyAsciiLowerCaseLettersChangeAndTheLengthStays) {
     const int expected = (byte >= 'a' && byte <= 'z') ? byte - 32 : byte;
     EXPECT_EQ(static_cast<unsigned char>(upper[static_cast<std::size_t>(byte)]), expected) << "byte " << byte;
   }
+  // Every byte value at every place in an eight-byte word, and in the tail.
+  for (std::size_t shift = 1; shift <= 8; ++shift) {
+    const std::string shifted = UpperCase(std::string(shift, 'a') + all);
+    EXPECT_EQ(shifted, std::string(shift, 'A') + upper) << "shifted by " << shift;
+  }
   EXPECT_EQ(UpperCase("[debug]"), "[DEBUG]");
   EXPECT_EQ(UpperCase(""), "");
 }
@@ -39,6 +44,12 @@ TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
   for (const TrimRow& row : rows) {
     EXPECT_EQ(Trim(row.text), row.trimmed) << testing::PrintToString(row.text);
     EXPECT_EQ(TrimRight(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+    // The copy-free forms keep exactly the same bytes.
+    EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(TrimmedRightView(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+    std::string inPlace = row.text;
+    TrimInPlace(inPlace);
+    EXPECT_EQ(inPlace, row.trimmed) << testing::PrintToString(row.text);
   }
 }
 

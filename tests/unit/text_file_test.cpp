@@ -41,8 +41,10 @@ TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
       {"Ctrl-Z mid-line", "ab\x1a" "cd\nef\n", {"ab"}}, {"Ctrl-Z after LF", "ab\n\x1a" "cd\n", {"ab"}},
       {"NUL, TAB and high bytes kept", "a\0b\t\x80\xff\n"s, {"a\0b\t\x80\xff"s}},
   };
-  // Each special byte at and around the end of the first 128-byte block.
-  for (std::size_t at : {126, 127, 128, 129}) {
+  // Each special byte at and around the end of the first block, for the
+  // console's block size and for a named file's.
+  for (std::size_t at : {ConsoleBufferSize - 2, ConsoleBufferSize - 1, ConsoleBufferSize, ConsoleBufferSize + 1,
+                         FileBufferSize - 1, FileBufferSize, FileBufferSize + 1}) {
     const std::string a(at, 'a');
     const std::string where = " at offset " + std::to_string(at);
     rows.push_back({"LF" + where, a + "\nb", {a, "b"}});
@@ -56,7 +58,7 @@ TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
 
 TEST(TextFileReadTest, AVeryLongLineComesBackWholeWithoutItsCarriageReturns) {
   std::string bytes, line;
-  for (int i = 0; i < 100000; ++i) {
+  for (std::size_t i = 0; i < 3 * FileBufferSize + 7; ++i) {
     char byte = i % 997 == 0 ? '\r' : static_cast<char>('a' + i % 26);
     bytes.push_back(byte);
     if (byte != '\r') line.push_back(byte);
@@ -97,6 +99,7 @@ TEST(TextFileWriteTest, EveryLineEndsWithCrLfAndNothingOfTheOldFileRemains) {
       {"nothing written", {}, ""},            {"several", {"x", "", "y"}, "x\r\n\r\ny\r\n"},
       {"NUL and high bytes", {"\0\xff"s}, "\0\xff\r\n"s},
       {"beyond one block", {std::string(300, 'q'), "z"}, std::string(300, 'q') + "\r\nz\r\n"},
+      {"beyond a file's block", {std::string(FileBufferSize + 1, 'q'), "z"}, std::string(FileBufferSize + 1, 'q') + "\r\nz\r\n"},
   };
   for (const WriteRow& row : rows) {
     test::ScratchDir dir;

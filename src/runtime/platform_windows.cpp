@@ -1,0 +1,366 @@
+// Windows implementation of the platform layer, over kernel32 (and OemToCharA
+// of user32). Nothing here goes through the C runtime's stdio: every byte in
+// and out passes ReadFile and WriteFile.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+
+#include "runtime/arguments.h"
+#include "runtime/platform.h"
+
+namespace zubra32::platform {
+
+namespace {
+
+// Attempts made on a file that another program holds open, and the first
+// pause between them (doubled each time; about three quarters of a second in all).
+constexpr int SharingAttempts = 5;
+constexpr DWORD FirstSharingPause = 50;
+
+// Attributes a replacement takes over from the file it replaces.
+constexpr DWORD KeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+HANDLE ToNative(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+Handle FromNative(HANDLE handle) {
+  return handle == nullptr || handle == INVALID_HANDLE_VALUE ? InvalidHandle : reinterpret_cast<Handle>(handle);
+}
+
+ErrorCode LastError() { return static_cast<ErrorCode>(GetLastError()); }
+
+// A file name as the OS takes it: NUL-terminated, so cut at its first NUL.
+std::string OsName(std::string_view name) { return std::string(name.substr(0, std::min(name.size(), name.find('\0')))); }
+
+// A name to open: written in the OEM code page, handed on in the ANSI one.
+// Names of bytes below 128 come out unchanged.
+std::string OpeningName(std::string_view name) {
+  std::string oem = OsName(name);
+  std::string ansi(oem.size() + 1, '\0');
+  if (!OemToCharA(oem.c_str(), ansi.data())) return oem;
+  ansi.resize(ansi.find('\0'));
+  return ansi;
+}
+
+// Handles of the program's text files may be inherited by child processes.
+SECURITY_ATTRIBUTES* InheritableHandle() {
+  static SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return &attributes;
+}
+
+HANDLE OpenFile(const std::string& name, DWORD access, DWORD disposition) {
+  return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, InheritableHandle(), disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Another program holding the file open, or a scanner looking at it for a
+// moment: worth another try shortly.
+bool IsSharingError(ErrorCode error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Calls `attempt` until it succeeds, fails for another reason than sharing,
+// or has been tried SharingAttempts times; `error` holds the last failure.
+template <typename Attempt>
+bool RetryWhileShared(Attempt attempt, ErrorCode& error) {
+  DWORD pause = FirstSharingPause;
+  for (int tried = 1;; ++tried, pause *= 2) {
+    if (attempt()) return true;
+    error = LastError();
+    if (tried == SharingAttempts || !IsSharingError(error)) return false;
+    Sleep(pause);
+  }
+}
+
+// The folder part of a path, with its separator ("C:\dir\", "C:", "" for a bare name).
+std::string FolderOf(const std::string& path) {
+  std::size_t separator = path.find_last_of("\\/:");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// The file a symbolic link or other reparse point finally leads to; the name
+// itself for a plain file.
+bool FinalTarget(const std::string& name, std::string& target, ErrorCode& error) {
+  DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+    return false;
+  }
+  target = name;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
+  HANDLE file = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = LastError();
+    return false;
+  }
+  std::string path(MAX_PATH, '\0');
+  DWORD length = GetFinalPathNameByHandleA(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+  if (length >= path.size()) {
+    path.resize(length);
+    length = GetFinalPathNameByHandleA(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+  }
+  if (length == 0 || length >= path.size()) error = length == 0 ? LastError() : ERROR_FILENAME_EXCED_RANGE;
+  CloseHandle(file);
+  if (length == 0 || length >= path.size()) return false;
+  path.resize(length);
+  target = path;
+  return true;
+}
+
+// The path with its last part spelled as the folder holds it ("AUTOEXEC.BAT"
+// for autoexec.bat, the long name for a short one), so that putting a new
+// file in its place does not rename it to the section line's spelling.
+std::string ExistingSpelling(const std::string& path) {
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return path;
+  FindClose(search);
+  return FolderOf(path) + found.cFileName;
+}
+
+// Creates a new, unused file in `folder` for writing, open to nobody else.
+HANDLE CreateTemporaryFile(const std::string& folder, std::string& name, ErrorCode& error) {
+  static DWORD sequence = 0;
+  constexpr char Digits[] = "0123456789abcdef";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    DWORD tag = GetCurrentProcessId() * 7919u + GetTickCount() + ++sequence * 104729u;
+    std::string suffix(8, '0');
+    for (std::size_t digit = 8; digit-- > 0; tag >>= 4) suffix[digit] = Digits[tag & 0xF];
+    name = folder + "~zubra32-" + suffix + ".tmp";
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    error = LastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  name.clear();
+  return INVALID_HANDLE_VALUE;
+}
+
+// True when no other program holds `name` open against writing or deleting.
+bool IsFree(const std::string& name) {
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+// Puts the finished temporary file in the target's place. ReplaceFileA keeps
+// the target's attributes, security and streams; where the file system cannot
+// do that, a rename does the job. The attributes the target shows are given
+// to the new file first, for file systems where neither carries them over.
+bool PutInPlace(const std::string& temporary, const std::string& target, ErrorCode& error) {
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KeptAttributes) != 0) {
+    SetFileAttributesA(temporary.c_str(), attributes & KeptAttributes);
+  }
+  // ReplaceFileA is tried only on a target nobody holds: some implementations
+  // leave a file of their own behind when it fails.
+  if (RetryWhileShared(
+          [&] {
+            return IsFree(target) && ReplaceFileA(target.c_str(), temporary.c_str(), nullptr,
+                                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+          },
+          error)) {
+    return true;
+  }
+  if (IsSharingError(error)) return false;
+  // Whatever ReplaceFileA left undone, the new text is still in the temporary
+  // file and the target holds its old text or is gone: a rename completes the
+  // replacement in one step.
+  return RetryWhileShared(
+      [&] {
+        return MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+      },
+      error);
+}
+
+}  // namespace
+
+void Initialize(int, char**) {
+  // A name on an empty or missing drive must fail quietly, not stop a login
+  // script with a dialog box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+std::vector<std::string> CommandLineArguments() { return SplitCommandLine(GetCommandLineA()); }
+
+std::string ProgramFilePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size() || path.size() >= 32768) {
+      path.resize(std::min<std::size_t>(length, path.size()));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void VisitEnvironment(const std::function<bool(std::string_view entry)>& visit) {
+  struct Block {
+    LPCH strings = GetEnvironmentStrings();
+    ~Block() {
+      if (strings != nullptr) FreeEnvironmentStringsA(strings);
+    }
+  } block;
+  if (block.strings == nullptr) return;
+  // Entries follow each other, each ended by a NUL; an empty one ends the block.
+  for (const char* entry = block.strings; *entry != '\0';) {
+    std::string_view text(entry);
+    if (visit(text)) return;
+    entry += text.size() + 1;
+  }
+}
+
+EntryKind ProbeName(std::string_view name) {
+  // Handed over as written: no code-page conversion for the existence test.
+  std::string path = OsName(name);
+  if (path.empty()) return EntryKind::None;
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return EntryKind::None;
+  FindClose(search);
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory : EntryKind::File;
+}
+
+Handle StandardInput() { return FromNative(GetStdHandle(STD_INPUT_HANDLE)); }
+Handle StandardOutput() { return FromNative(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+Handle OpenForReading(std::string_view name, ErrorCode& error) {
+  HANDLE file = OpenFile(OpeningName(name), GENERIC_READ, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) error = LastError();
+  return FromNative(file);
+}
+
+Handle CreateForWriting(std::string_view name, ErrorCode& error) {
+  HANDLE file = OpenFile(OpeningName(name), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE) error = LastError();
+  return FromNative(file);
+}
+
+bool IsInteractiveOrPipe(Handle handle) {
+  DWORD type = GetFileType(ToNative(handle));
+  return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+std::int64_t ReadBytes(Handle handle, char* buffer, std::size_t capacity, ErrorCode& error) {
+  DWORD count = 0;
+  DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
+  if (ReadFile(ToNative(handle), buffer, wanted, &count, nullptr)) return count;
+  error = LastError();
+  // The writing end of a pipe has gone: that is the end of the bytes, as read() returns 0 on POSIX.
+  return error == ERROR_BROKEN_PIPE ? 0 : -1;
+}
+
+bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& error) {
+  while (size > 0) {
+    DWORD count = 0;
+    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+    if (!WriteFile(ToNative(handle), bytes, wanted, &count, nullptr)) {
+      error = LastError();
+      return false;
+    }
+    // A device that takes nothing would keep this loop going for ever.
+    if (count == 0) {
+      error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    bytes += count;
+    size -= count;
+  }
+  return true;
+}
+
+bool CloseFile(Handle handle, ErrorCode& error) {
+  if (!CloseHandle(ToNative(handle))) {
+    error = LastError();
+    return false;
+  }
+  return true;
+}
+
+bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode& error) {
+  replacement = Replacement{};
+  std::string target;
+  if (!FinalTarget(OpeningName(name), target, error)) return false;
+  target = ExistingSpelling(target);
+
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+    return false;
+  }
+  // A read-only Workfile is left alone, as is anything that is no file.
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    error = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  // Whether we may write it at all (its security, another program's lock) is
+  // for the system to say; the file is opened without being changed.
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  if (!RetryWhileShared(
+          [&] {
+            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
+            return probe != INVALID_HANDLE_VALUE;
+          },
+          error)) {
+    return false;
+  }
+  replacement.targetName = target;
+
+  // A device or a pipe cannot be swapped for a plain file: write to it directly.
+  if (GetFileType(probe) != FILE_TYPE_DISK) {
+    replacement.handle = FromNative(probe);
+    replacement.inPlace = true;
+    return true;
+  }
+  CloseHandle(probe);
+
+  HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.temporaryName, error);
+  if (temporary == INVALID_HANDLE_VALUE) {
+    replacement = Replacement{};
+    return false;
+  }
+  replacement.handle = FromNative(temporary);
+  return true;
+}
+
+bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
+  HANDLE file = ToNative(replacement.handle);
+  replacement.handle = InvalidHandle;
+  if (replacement.inPlace) {
+    bool closed = CloseHandle(file) != FALSE;
+    if (!closed) error = LastError();
+    return closed;
+  }
+
+  bool ok = FlushFileBuffers(file) != FALSE;
+  if (!ok) error = LastError();
+  if (!CloseHandle(file) && ok) {
+    error = LastError();
+    ok = false;
+  }
+  if (ok) ok = PutInPlace(replacement.temporaryName, replacement.targetName, error);
+  if (!ok) DeleteFileA(replacement.temporaryName.c_str());
+  return ok;
+}
+
+void AbandonReplacement(Replacement& replacement) {
+  if (replacement.handle != InvalidHandle) CloseHandle(ToNative(replacement.handle));
+  replacement.handle = InvalidHandle;
+  if (!replacement.temporaryName.empty()) DeleteFileA(replacement.temporaryName.c_str());
+}
+
+void ExitProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }
+
+}  // namespace zubra32::platform

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "driver/run_state.h"
+#include "runtime/strings.h"
+#include "unit_test_support.h"
+#include "workfile/work_buffer.h"
+
+namespace zubra32 {
+namespace {
+
+// The replace family as stated, one plain search per line: the model that
+// the scan, with its upper-cased copies, byte counts and pair sets kept in
+// step through long runs of directives, must agree with.
+void ModelScan(std::vector<std::string>& lines, std::string_view left, char op, std::string_view right) {
+  const std::string upperLeft = UpperCase(left);
+  const std::string upperRight = UpperCase(right);
+  for (std::string& line : lines) {
+    std::size_t found = UpperCase(line).find(upperLeft);
+    if (upperLeft.empty() || found == std::string::npos) continue;
+    if (op == '@' || op == '!') line = right;
+    if (op == '+') line.append(right);
+    if (op == ' ') line.replace(found, left.size(), right);
+    if (op == '-' && !right.empty()) {
+      std::size_t at = UpperCase(line).find(upperRight);
+      if (at != std::string::npos) line.erase(at, right.size());
+    }
+  }
+}
+
+TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
+  std::mt19937 random(11);
+  auto pick = [&](std::string_view choices) {
+    return choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(random)];
+  };
+  auto text = [&](std::size_t maxLength) {
+    std::string result(std::uniform_int_distribution<std::size_t>(0, maxLength)(random), ' ');
+    for (char& byte : result) byte = pick("abAB x");
+    return result;
+  };
+  for (int round = 0; round < 40; ++round) {
+    RunState run;
+    WorkBuffer work;
+    work.WorkfileName = "work.txt";
+    for (int i = 0; i < 30; ++i) work.BodyLines.push_back(text(round % 4 == 0 ? 300 : 12));
+    std::vector<std::string> model = work.BodyLines;
+    // Far more directives than it takes for the pair sets to come into use.
+    for (int directive = 0; directive < 60; ++directive) {
+      const std::string left = text(2) + pick("ab");
+      const std::string right = text(3);
+      const char op = pick(" @-+!");
+      ReplaceScan(run, work, left, op, right);
+      ModelScan(model, left, op, right);
+      ASSERT_EQ(work.BodyLines, model) << "round " << round << ", directive " << directive;
+    }
+    EXPECT_EQ(work.BodyUpper.size(), work.BodyLines.size());
+  }
+}
+
+TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
+  test::ScratchDir dir;
+  test::WriteFileBytes(dir.Path("w.txt"), "Path=C:\\DOS\r\n@echo off\r\nnetx /ps\r\n  rem x  \r\n");
+  RunState run;
+  WorkBuffer work;
+  work.WorkfileName = dir.Path("w.txt");
+  LoadWorkfile(run, work);
+  ASSERT_EQ(work.BodyLines, (std::vector<std::string>{"Path=C:\\DOS", "netx /ps", "  rem x"}));
+  for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", '+', ";x");
+  ReplaceScan(run, work, "NETX /", ' ', "vlm /");
+  ReplaceScan(run, work, "REM X", '@', "done");
+  EXPECT_EQ(work.BodyLines,
+            (std::vector<std::string>{"Path=C:\\DOS;x;x;x;x;x;x;x;x;x;x", "vlm /ps", "done"}));
+  EXPECT_EQ(work.HeadLines, (std::vector<std::string>{"@Echo Off"}));
+}
+
+}  // namespace
+}  // namespace zubra32
