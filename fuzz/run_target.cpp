@@ -10,7 +10,8 @@
 // outside the scratch directory. The stages run as the read loop runs them,
 // and after each line the target checks:
 //   - head and tail never exceed 100 lines, the body 2500, and the
-//     upper-case copy of the body stays in step with it;
+//     upper-case copy of the body (and the byte-pair sets of its lines, once
+//     the searches use them) stays in step with it;
 //   - a line that is not a section line never changes the body line count;
 //   - w changes only when a changed buffer naming it is closed, and then
 //     holds exactly that buffer's head, body and tail, each line ended by
@@ -37,6 +38,7 @@
 #include "deflang/directive.h"
 #include "driver/run_state.h"
 #include "fuzz_support.h"
+#include "runtime/byte_search.h"
 #include "runtime/platform_faults.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
@@ -101,6 +103,13 @@ void CheckBuffer(const WorkBuffer& work) {
   Check(work.BodyUpper.size() == work.BodyLines.size(), "upper-case body in step with the body");
   for (std::size_t i = 0; i < work.LineCount(); ++i) {
     Check(work.BodyUpper[i] == UpperCase(work.BodyLines[i]), "upper-case body line matches its line");
+  }
+  // Once the searches use the lines' byte-pair sets, each set must hold every
+  // pair of its line, or a search would pass over a line that holds its text.
+  if (work.BodyPairs.size() == work.LineCount()) {
+    for (std::size_t i = 0; i < work.LineCount(); ++i) {
+      Check(work.BodyPairs[i].Covers(PairsOf(work.BodyUpper[i])), "a body line's pair set holds all its pairs");
+    }
   }
 }
 
