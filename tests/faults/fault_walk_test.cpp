@@ -124,11 +124,12 @@ class FaultWalk : public ::testing::Test {
     test::WriteFileBytes(definition_, definitionText_);
   }
 
-  // Runs the definition file with the plan's fault; gives the status and the console.
-  std::int32_t Run(FaultKind kind, int failAt, std::string& console) {
+  // Runs the definition file with the plan's fault on the calls under `scope`
+  // (the Workfiles' folder unless given); gives the status and the console.
+  std::int32_t Run(FaultKind kind, int failAt, std::string& console, const std::string& scope = {}) {
     Prepare();
     platform::plan = {};
-    platform::plan.directory = files_;
+    platform::plan.directory = scope.empty() ? files_ : scope;
     platform::plan.kind = kind;
     platform::plan.failAt = failAt;
     test::CapturedOutput output;
@@ -224,15 +225,7 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
   for (FaultKind kind : {FaultKind::Open, FaultKind::Read, FaultKind::Close}) {
     for (int n = 1;; ++n) {
       SCOPED_TRACE(KindNames[static_cast<std::size_t>(kind)] + " call " + std::to_string(n));
-      Prepare();
-      platform::plan = {};
-      platform::plan.directory = definition_;
-      platform::plan.kind = kind;
-      platform::plan.failAt = n;
-      test::CapturedOutput output;
-      std::int32_t status = ExecuteDefinitionFile(definition_);
-      console = output.Finish();
-      platform::plan.directory.clear();
+      std::int32_t status = Run(kind, n, console, definition_);
       if (platform::plan.failedPath.empty()) break;
       ++walked;
 
