@@ -59,13 +59,15 @@ build_targets() {
   cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 }
 
-# Runs ctest with the given arguments and says how many cases were skipped
-# because they are for the other platform.
+# Runs ctest with the given arguments (on $build), says how many end-to-end
+# cases were skipped (for the other platform, or owner cases without root)
+# and why any other test skipped.
 run_ctest() {
   local log status=0
   log=$(mktemp)
   ctest "$@" 2>&1 | tee "$log" || status=$?
-  echo "== $(grep -c '(Skipped)' "$log" || true) end-to-end cases skipped (for the other platform)"
+  echo "== $(grep -c 'e2e\..*(Skipped)' "$log" || true) end-to-end cases skipped (for the other platform, or needing root)"
+  grep -h ': skipped: ' "$build/Testing/Temporary/LastTest.log" 2>/dev/null | sed 's/^/== /' || true
   rm -f "$log"
   return "$status"
 }
