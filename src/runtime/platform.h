@@ -133,7 +133,7 @@ enum class CommitResult {
 // A failed directory flush comes after the rename: the Workfile then already
 // holds the new text, and the failure is still reported, since the rename may
 // not survive a crash.
-CommitResult CommitReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
+CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
 
 // Closes and removes the temporary file; the Workfile stays as it was.
 void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement);

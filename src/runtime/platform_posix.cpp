@@ -609,7 +609,7 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
   return false;
 }
 
-CommitResult CommitReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
+CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   const int fd = static_cast<int>(replacement.handle);
   const int directory = static_cast<int>(held.directory);
   replacement.handle = InvalidHandle;
