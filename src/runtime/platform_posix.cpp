@@ -652,7 +652,10 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
   // new text: a run that reports success has made its changes durable.
   if (Fails(FaultKind::DirectoryFlush, InvalidHandle, held.givenName, error)) return CommitResult::Failed;
   // Some file systems cannot flush a directory at all; that is no failure of ours.
-  if (fsync(directory) != 0 && errno != EINVAL) {
+  // A directory we may not read is held as a bare handle, which cannot be
+  // flushed: flushing the whole file system it is on makes the rename durable.
+  if (fsync(directory) != 0 && errno != EINVAL &&
+      !(errno == EBADF && syncfs(static_cast<int>(held.file)) == 0)) {
     error = errno;
     return CommitResult::Failed;
   }
