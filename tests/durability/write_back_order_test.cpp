@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -140,11 +141,104 @@ std::string CrLf(const std::vector<std::string>& lines) {
   return text;
 }
 
+// A Workfile written back: the number of renames over it and its final text.
+struct Expected {
+  int renames;
+  std::string text;
+};
+
+constexpr uid_t Nobody = 65534;
+
+// Everything below `path` given to `owner`, links themselves included.
+void GiveTree(const std::string& path, uid_t owner) {
+  lchown(path.c_str(), owner, owner);
+  for (const auto& entry : fs::recursive_directory_iterator(path)) lchown(entry.path().c_str(), owner, owner);
+}
+
+// Runs the definition file defs.txt in `scratch` with the recorder preloaded
+// (as `runAs` when given), then checks the run and the order of its calls for
+// each of `workfiles`.
+void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expected>& workfiles,
+                      std::optional<uid_t> runAs = std::nullopt) {
+  Scratch logs, bin;
+  const std::string log = logs.Path("calls.log");
+  std::string program = Program(), recorder = ZUBRA32_CALL_RECORDER_PATH;
+  if (runAs) {
+    // The build tree may be closed to the other user: run copies.
+    chmod(bin.Dir().c_str(), 0755);
+    fs::copy_file(program, bin.Path("zubra32"));
+    fs::copy_file(recorder, bin.Path("recorder.so"));
+    program = bin.Path("zubra32"), recorder = bin.Path("recorder.so");
+    chmod(program.c_str(), 0755);
+    chmod(recorder.c_str(), 0755);
+    GiveTree(scratch.Dir(), *runAs);
+    GiveTree(logs.Dir(), *runAs);
+  }
+
+  e2e::Launch launch;
+  launch.argv = {program, "defs.txt"};
+  launch.env = {"LD_PRELOAD=" + recorder, "ZUBRA32_CALL_LOG=" + log};
+#ifdef ZUBRA32_SANITIZED
+  // The recorder comes before the sanitizer's runtime in the list of libraries.
+  launch.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+#endif
+  launch.cwd = scratch.Dir();
+  launch.run_as = runAs;
+  const e2e::Outcome outcome = e2e::run_child(launch);
+  ASSERT_EQ(outcome.launch_error, "");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.out << outcome.err;
+  ASSERT_EQ(outcome.err, "");
+  for (const auto& [path, expected] : workfiles) EXPECT_EQ(ReadBytes(path), expected.text) << path;
+
+  const std::vector<Call> calls = ReadLog(log);
+  ASSERT_FALSE(calls.empty()) << "nothing recorded: is " << program << " linked to the C library dynamically?";
+  std::size_t end = calls.size();
+  for (std::size_t i = 0; i < calls.size() && end == calls.size(); ++i) {
+    if (calls[i].kind == "exit") end = i;
+  }
+  ASSERT_LT(end, calls.size()) << "the end of the process was not recorded\n" << Describe(calls);
+  EXPECT_EQ(calls[end].name, "0") << "exit code recorded";
+
+  for (const auto& [workfile, expected] : workfiles) {
+    SCOPED_TRACE(workfile);
+    std::vector<std::size_t> renames;
+    for (std::size_t i = 0; i < end; ++i) {
+      if (calls[i].kind == "rename" && calls[i].ok && calls[i].to == workfile) renames.push_back(i);
+    }
+    EXPECT_EQ(renames.size(), static_cast<std::size_t>(expected.renames)) << "renames over the Workfile";
+
+    for (std::size_t r : renames) {
+      const Call& rename = calls[r];
+      // The data: a flush of the very file renamed, at the size it is renamed with.
+      bool dataFlushed = false;
+      for (std::size_t i = 0; i < r && !dataFlushed; ++i) {
+        dataFlushed = calls[i].kind == "flush" && calls[i].ok && calls[i].file == rename.file &&
+                      calls[i].size == rename.size;
+      }
+      EXPECT_TRUE(dataFlushed) << "call " << r << " renames " << rename.from << " (" << rename.size
+                               << " bytes) over the Workfile, but that file's data was not flushed to disk before";
+
+      // The name: a flush of the directory, or of its whole file system, after the rename, before the end.
+      bool directoryFlushed = false;
+      for (std::size_t i = r + 1; i < end && !directoryFlushed; ++i) {
+        const Call& c = calls[i];
+        directoryFlushed = c.ok && ((c.kind == "flush" && c.file == rename.directory) ||
+                                    (c.kind == "flushfs" && (c.file == "*" || c.file == Device(rename.directory))));
+      }
+      EXPECT_TRUE(directoryFlushed) << "call " << r << " renames " << rename.from
+                                    << " over the Workfile, but its directory was not flushed after it before the "
+                                       "process ended (call " << end << ")";
+    }
+    if (!renames.empty()) {
+      EXPECT_EQ(calls[renames.back()].file, IdentityOf(workfile)) << "the Workfile is not the file renamed last";
+    }
+  }
+  if (::testing::Test::HasFailure()) std::cout << Describe(calls);
+}
+
 TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTheEnd) {
   if (ThroughLauncher()) GTEST_SKIP() << "preloads a library into the program itself";
-  Scratch scratch, logs;
-  const std::string log = logs.Path("calls.log");
-
+  Scratch scratch;
   // Workfiles in two directories; one named twice; one reached through a
   // link in the other directory (the target's directory is the one to flush);
   // one that no directive changes.
@@ -168,79 +262,32 @@ TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTh
                                            "[one/link.txt]",
                                            "END=through the link",
                                        }));
-  // Each Workfile written back with the number of renames it must see and its final text.
-  struct Expected {
-    int renames;
-    std::string text;
-  };
-  const std::map<std::string, Expected> workfiles = {
-      {scratch.Path("one/a.txt"), {2, CrLf({"rem a", "first", "second"})}},
-      {scratch.Path("one/b.txt"), {1, CrLf({"value 2"})}},
-      {scratch.Path("two/c.txt"), {1, CrLf({"rem start", "rem c"})}},
-      {scratch.Path("two/target.txt"), {1, CrLf({"rem target", "through the link"})}},
-      {scratch.Path("two/unchanged.txt"), {0, "rem unchanged\n"}},
-  };
+  RunAndCheckOrder(scratch, {
+                                {scratch.Path("one/a.txt"), {2, CrLf({"rem a", "first", "second"})}},
+                                {scratch.Path("one/b.txt"), {1, CrLf({"value 2"})}},
+                                {scratch.Path("two/c.txt"), {1, CrLf({"rem start", "rem c"})}},
+                                {scratch.Path("two/target.txt"), {1, CrLf({"rem target", "through the link"})}},
+                                {scratch.Path("two/unchanged.txt"), {0, "rem unchanged\n"}},
+                            });
+}
 
-  e2e::Launch launch;
-  launch.argv = {Program(), "defs.txt"};
-  launch.env = {"LD_PRELOAD=" ZUBRA32_CALL_RECORDER_PATH, "ZUBRA32_CALL_LOG=" + log};
-#ifdef ZUBRA32_SANITIZED
-  // The recorder comes before the sanitizer's runtime in the list of libraries.
-  launch.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-#endif
-  launch.cwd = scratch.Dir();
-  const e2e::Outcome outcome = e2e::run_child(launch);
-  ASSERT_EQ(outcome.launch_error, "");
-  ASSERT_EQ(outcome.exit_code, 0) << outcome.out << outcome.err;
-  ASSERT_EQ(outcome.err, "");
-  for (const auto& [path, expected] : workfiles) EXPECT_EQ(ReadBytes(path), expected.text) << path;
-
-  const std::vector<Call> calls = ReadLog(log);
-  ASSERT_FALSE(calls.empty()) << "nothing recorded: is " << Program() << " linked to the C library dynamically?";
-  std::size_t end = calls.size();
-  for (std::size_t i = 0; i < calls.size() && end == calls.size(); ++i) {
-    if (calls[i].kind == "exit") end = i;
-  }
-  ASSERT_LT(end, calls.size()) << "the end of the process was not recorded\n" << Describe(calls);
-  EXPECT_EQ(calls[end].name, "0") << "exit code recorded";
-
-  for (const auto& [workfile, expected] : workfiles) {
-    SCOPED_TRACE(workfile);
-    std::vector<std::size_t> renames;
-    for (std::size_t i = 0; i < end; ++i) {
-      if (calls[i].kind == "rename" && calls[i].ok && calls[i].to == workfile) renames.push_back(i);
-    }
-    EXPECT_EQ(renames.size(), static_cast<std::size_t>(expected.renames))
-        << "renames over the Workfile";
-
-    for (std::size_t r : renames) {
-      const Call& rename = calls[r];
-      // The data: a flush of the very file renamed, at the size it is renamed with.
-      bool dataFlushed = false;
-      for (std::size_t i = 0; i < r && !dataFlushed; ++i) {
-        dataFlushed = calls[i].kind == "flush" && calls[i].ok && calls[i].file == rename.file &&
-                      calls[i].size == rename.size;
-      }
-      EXPECT_TRUE(dataFlushed) << "call " << r << " renames " << rename.from << " (" << rename.size
-                               << " bytes) over the Workfile, but that file's data was not flushed to disk before";
-
-      // The name: a flush of the directory after the rename, before the end.
-      bool directoryFlushed = false;
-      for (std::size_t i = r + 1; i < end && !directoryFlushed; ++i) {
-        const Call& c = calls[i];
-        directoryFlushed = c.ok && ((c.kind == "flush" && c.file == rename.directory) ||
-                                    (c.kind == "flushfs" && (c.file == "*" || c.file == Device(rename.directory))));
-      }
-      EXPECT_TRUE(directoryFlushed) << "call " << r << " renames " << rename.from
-                                    << " over the Workfile, but its directory was not flushed after it before the "
-                                       "process ended (call " << end << ")";
-    }
-    if (!renames.empty()) {
-      EXPECT_EQ(calls[renames.back()].file, IdentityOf(workfile))
-          << "the Workfile is not the file renamed last";
-    }
-  }
-  if (HasFailure()) std::cout << Describe(calls);
+// A directory we may enter and write but not read cannot be flushed by itself;
+// the rename into it must still reach the disk before the run ends. Run as
+// nobody when the runner is root, who may read any directory.
+TEST(WriteBackOrder, ADirectoryWeMayNotReadIsFlushedAllTheSame) {
+  if (ThroughLauncher()) GTEST_SKIP() << "preloads a library into the program itself";
+  Scratch scratch;
+  WriteBytes(scratch.Path("box/w.txt"), "rem w\n");
+  WriteBytes(scratch.Path("defs.txt"), CrLf({"[box/w.txt]", "END=x"}));
+  std::optional<uid_t> runAs;
+  if (geteuid() == 0) runAs = Nobody;
+  const std::string box = scratch.Path("box");
+  struct Closed {
+    std::string path;
+    ~Closed() { chmod(path.c_str(), 0755); }  // opened again for the scratch tree's removal
+  } closed{box};
+  chmod(box.c_str(), 0333);
+  RunAndCheckOrder(scratch, {{box + "/w.txt", {1, CrLf({"rem w", "x"})}}}, runAs);
 }
 
 }  // namespace
