@@ -88,6 +88,17 @@ bool CommitReplacement(Replacement& replacement, ErrorCode& error);
 // Closes and removes the temporary file; the target stays as it was.
 void AbandonReplacement(Replacement& replacement);
 
+// What a preview asks without changing anything: whether BeginReplacement
+// would be let to replace `name`. False, with the error, when the file (a
+// link's target) is read-only or not writable for us, or when its directory
+// does not let us create the temporary file. Creates and changes nothing.
+bool CanReplace(std::string_view name, ErrorCode& error);
+
+// The one name under which the file that `name` leads to is known: the
+// absolute path with links resolved, as a write-back through `name` would
+// replace it. The name itself when it cannot be resolved.
+std::string ResolvedName(std::string_view name);
+
 // Ends the process with the exit code at once; open files are not flushed.
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
 

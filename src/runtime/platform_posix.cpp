@@ -308,6 +308,34 @@ void AbandonReplacement(Replacement& replacement) {
   if (!replacement.temporaryName.empty()) unlink(replacement.temporaryName.c_str());
 }
 
+bool CanReplace(std::string_view name, ErrorCode& error) {
+  // The same tests as BeginReplacement, on the file a link leads to; access()
+  // answers for the directory without anything being created in it.
+  std::string target = OsName(name);
+  std::unique_ptr<char, void (*)(void*)> resolved(realpath(target.c_str(), nullptr), free);
+  if (resolved) target = resolved.get();
+  struct stat status {};
+  if (stat(target.c_str(), &status) != 0) {
+    error = errno;
+    return false;
+  }
+  if ((status.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0) {
+    error = (status.st_mode & 0222) == 0 ? EACCES : errno;
+    return false;
+  }
+  if (S_ISREG(status.st_mode) && access(DirectoryOf(target).c_str(), W_OK | X_OK) != 0) {
+    error = errno;
+    return false;
+  }
+  return true;
+}
+
+std::string ResolvedName(std::string_view name) {
+  std::string path = OsName(name);
+  std::unique_ptr<char, void (*)(void*)> resolved(realpath(path.c_str(), nullptr), free);
+  return resolved ? std::string(resolved.get()) : path;
+}
+
 void ExitProcess(std::uint32_t exitCode) { _exit(static_cast<int>(exitCode)); }
 
 }  // namespace zubra32::platform

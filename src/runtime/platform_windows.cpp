@@ -361,6 +361,74 @@ void AbandonReplacement(Replacement& replacement) {
   if (!replacement.temporaryName.empty()) DeleteFileA(replacement.temporaryName.c_str());
 }
 
+bool CanReplace(std::string_view name, ErrorCode& error) {
+  // The tests of BeginReplacement, with the folder probed instead of a
+  // temporary file being made in it.
+  std::string target;
+  if (!FinalTarget(OpeningName(name), target, error)) return false;
+  target = ExistingSpelling(target);
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+    return false;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    error = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  // Opened for writing but neither truncated nor written: its times stay.
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  if (!RetryWhileShared(
+          [&] {
+            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
+            return probe != INVALID_HANDLE_VALUE;
+          },
+          error)) {
+    return false;
+  }
+  bool onDisk = GetFileType(probe) == FILE_TYPE_DISK;
+  CloseHandle(probe);
+  if (!onDisk) return true;
+  // Whether the folder lets us add a file is for its security to say: asking
+  // for that right when opening the folder answers without adding one.
+  std::string folder = FolderOf(target);
+  if (folder.empty()) folder = ".";
+  HANDLE directory = CreateFileA(folder.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) {
+    error = LastError();
+    return false;
+  }
+  CloseHandle(directory);
+  return true;
+}
+
+std::string ResolvedName(std::string_view name) {
+  std::string opening = OpeningName(name);
+  // The final path names the file itself whatever the spelling: letter case,
+  // "/" or "\\", "." steps and links all resolve to the one path.
+  HANDLE file = CreateFileA(opening.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    std::string path(MAX_PATH, '\0');
+    DWORD length = GetFinalPathNameByHandleA(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    if (length >= path.size()) {
+      path.resize(length);
+      length = GetFinalPathNameByHandleA(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(file);
+    if (length > 0 && length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+  }
+  std::string full(MAX_PATH, '\0');
+  DWORD length = GetFullPathNameA(opening.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return opening;
+  full.resize(length);
+  return full;
+}
+
 void ExitProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }
 
 }  // namespace zubra32::platform

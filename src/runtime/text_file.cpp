@@ -1,5 +1,6 @@
 #include "runtime/text_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -49,6 +50,7 @@ void TextFile::UseBuffer(std::size_t size) {
 void TextFile::OpenRead(std::string_view name) {
   if (IsOpen()) Close();
   failed_ = false;
+  fromMemory_ = false;
   position_ = valid_ = 0;
   writeThrough_ = false;
   if (name.empty()) {
@@ -96,10 +98,29 @@ void TextFile::AttachWrite(platform::Handle handle) {
   state_ = State::Writing;
 }
 
+void TextFile::OpenReadMemory(std::string_view bytes) {
+  if (IsOpen()) Close();
+  failed_ = false;
+  position_ = valid_ = 0;
+  writeThrough_ = false;
+  handle_ = platform::InvalidHandle;
+  ownsHandle_ = false;
+  memory_ = bytes;
+  fromMemory_ = true;
+  UseBuffer(FileBufferSize);
+  state_ = State::Reading;
+}
+
 bool TextFile::Fill() {
   if (position_ < valid_) return true;
   position_ = valid_ = 0;
   if (state_ != State::Reading) return false;
+  if (fromMemory_) {
+    valid_ = std::min(memory_.size(), bufferSize_);
+    std::memcpy(buffer_.get(), memory_.data(), valid_);
+    memory_.remove_prefix(valid_);
+    return valid_ > 0;
+  }
   platform::ErrorCode error = 0;
   std::int64_t count = platform::ReadBytes(handle_, buffer_.get(), bufferSize_, error);
   if (count < 0) {
@@ -173,6 +194,11 @@ void TextFile::WriteLn(std::string_view text) {
   if (writeThrough_) Flush();
 }
 
+void TextFile::Write(std::string_view bytes) {
+  if (state_ != State::Writing) return Fail(ErrorFileNotOpenForOutput);
+  WriteBytes(bytes.data(), bytes.size());
+}
+
 void TextFile::Close() {
   if (state_ == State::Closed) return Fail(ErrorFileNotOpen);
   Flush();
@@ -183,6 +209,8 @@ void TextFile::Close() {
   handle_ = platform::InvalidHandle;
   state_ = State::Closed;
   ownsHandle_ = false;
+  fromMemory_ = false;
+  memory_ = {};
   position_ = valid_ = 0;
 }
 
