@@ -4,6 +4,7 @@
 #include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
+#include "workfile/preview.h"
 #include "workfile/work_buffer.h"
 
 namespace zubra32 {
@@ -21,12 +22,6 @@ void ReportUnwritable(RunState& run, const WorkBuffer& work) {
   ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
 }
 
-// The line trimmed at both ends is "@ECHO OFF" or "ECHO OFF", in any letter case.
-bool IsEchoOffLine(std::string_view line) {
-  std::string_view test = TrimmedView(line);
-  return EqualIgnoringCase(test, "@ECHO OFF") || EqualIgnoringCase(test, "ECHO OFF");
-}
-
 // Counts the bytes at the start of up to SampledLines lines spread over the
 // body, so that a search can look for the needle's least common byte.
 void SampleBody(WorkBuffer& work) {
@@ -37,10 +32,6 @@ void SampleBody(WorkBuffer& work) {
   for (std::size_t i = 0; i < work.LineCount(); i += step) {
     CountBytes(CutAfter(work.BodyUpper[i], SampledBytes), work.BodySample);
   }
-}
-
-void WriteLines(TextFile& file, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) file.WriteLn(line);
 }
 
 }  // namespace
@@ -67,7 +58,7 @@ void CloseWorkfile(RunState& run, WorkBuffer& work) {
 
 void LoadWorkfile(RunState& run, WorkBuffer& work) {
   TextFile file;
-  file.OpenRead(work.WorkfileName);
+  if (!OpenWouldBeText(run, work.WorkfileName, file)) file.OpenRead(work.WorkfileName);
   work.HeadLines.clear();
   work.BodyLines.clear();
   work.BodyUpper.clear();
@@ -103,15 +94,18 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
 }
 
 void SaveWorkfile(RunState& run, WorkBuffer& work) {
+  // A preview shows what would be written instead, or the failure it can foresee.
+  if (run.Preview.Enabled) {
+    if (!PreviewWriteBack(run, work)) ReportUnwritable(run, work);
+    return;
+  }
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
   if (!platform::BeginReplacement(work.WorkfileName, replacement, error)) return ReportUnwritable(run, work);
 
   TextFile file;
   file.AttachWrite(replacement.handle);
-  WriteLines(file, work.HeadLines);
-  WriteLines(file, work.BodyLines);
-  WriteLines(file, work.TailLines);
+  WriteBackBytes(work, [&file](std::string_view bytes) { file.Write(bytes); });
   file.Detach();
   if (file.Failed()) {
     platform::AbandonReplacement(replacement);

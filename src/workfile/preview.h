@@ -1,0 +1,38 @@
+// The preview (/L): the run goes exactly as an ordinary one, but where it
+// would write a Workfile back it prints a unified diff of the Workfile's bytes
+// against the bytes it would write, and keeps those bytes for a later section
+// that names the same Workfile. Nothing is written, created, renamed or flushed.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+namespace zubra32 {
+
+struct RunState;
+struct WorkBuffer;
+class TextFile;
+
+// Stands in for the write-back of the current Workfile in a preview: prints
+// the diff and keeps the would-be text. False, with nothing printed, when the
+// write-back can be seen to fail (read-only, not writable for us, a directory
+// that refuses the temporary file); the caller reports that as the save would.
+bool PreviewWriteBack(RunState& run, WorkBuffer& work);
+
+// In a preview, when an earlier section would have written the Workfile
+// `name` back, opens `file` on the text it would have left and gives true;
+// otherwise leaves `file` alone and gives false.
+bool OpenWouldBeText(const RunState& run, std::string_view name, TextFile& file);
+
+// Hands `writeLine` the diff's lines: "--- name", "+++ name (after)", note
+// lines beginning with "\ " for what a diff of the lines cannot show (line
+// ends becoming CR LF, trailing blanks removed, a line end added to the last
+// line, a Ctrl-Z and what follows it dropped), then the hunks with 3 lines of
+// context. `oldText` is the Workfile as it is (nullopt: it cannot be read),
+// `newText` the bytes WriteBackBytes gives for `work`; the WorkBuffer tells
+// which old line became which new ones, so the diff takes linear time.
+void WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, std::string_view newText,
+                       const WorkBuffer& work, const std::function<void(std::string_view line)>& writeLine);
+
+}  // namespace zubra32
