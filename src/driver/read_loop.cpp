@@ -58,13 +58,20 @@ void ProcessLine(RunState& run, WorkBuffer& work) {
   ApplyDirectiveLine(run, work);
 }
 
-std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
+std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options) {
   RunState run;
   run.DefinitionFileName = definitionFileName;
   if (!FileExists(definitionFileName)) {
     Output().WriteLn(CutAfter("Can't find the definition file " + run.DefinitionFileName, MaxShortString));
     return ExitMissingFile;
   }
+  std::int32_t warnings = 0;
+  if (options.Check) {
+    warnings = CheckDefinitionFile(run.DefinitionFileName);
+    if (warnings < 0) return FailDefinitionFile(run);
+    if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
+  }
+  run.Preview.Enabled = options.Preview;
   WorkBuffer work;
   run.DefinitionFile.OpenRead(definitionFileName);
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
@@ -80,12 +87,20 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
 
   CloseWorkfile(run, work);
+  if (run.Preview.Enabled) {
+    Output().WriteLn("Preview: " + IntToStr(static_cast<std::int32_t>(run.Preview.ChangedWorkfiles.size())) +
+                     " Workfile(s) would change, nothing written");
+  }
   if (run.RunStatus > 0) Output().WriteLn("Ready (Status = " + IntToStr(run.RunStatus) + ")");
+  // A preview's own findings count only when the run itself would end cleanly.
+  if (run.RunStatus == ExitClean && run.Preview.Enabled && (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
+    return ExitWouldChange;
+  }
   return run.RunStatus;
 }
 
-void RunDefinitionFile(std::string_view definitionFileName) {
-  Halt(static_cast<std::uint32_t>(ExecuteDefinitionFile(definitionFileName)));
+void RunDefinitionFile(const CommandLine& commandLine) {
+  Halt(static_cast<std::uint32_t>(ExecuteDefinitionFile(commandLine.DefinitionFileName, commandLine.Options)));
 }
 
 }  // namespace zubra32
