@@ -15,8 +15,9 @@ constexpr std::string_view OperatorCharacters = "+-@!";
 
 std::string Quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
 
-// True when `word` is `keyword` with one letter left out, one added, or two
-// neighbours swapped; with `substitutions`, also one letter changed.
+// True when `word` is `keyword` mistyped: two neighbouring letters swapped,
+// one letter left out, or one doubled; with `substitutions`, also one letter
+// changed. A letter added otherwise ("ENDS") more often makes another word.
 bool IsNearMiss(std::string_view word, std::string_view keyword, bool substitutions) {
   if (word == keyword) return false;
   if (word.size() == keyword.size()) {
@@ -31,7 +32,10 @@ bool IsNearMiss(std::string_view word, std::string_view keyword, bool substituti
   if (longer.size() != shorter.size() + 1) return false;
   std::size_t first = 0;
   while (first < shorter.size() && longer[first] == shorter[first]) ++first;
-  return longer.substr(first + 1) == shorter.substr(first);
+  if (longer.substr(first + 1) != shorter.substr(first)) return false;
+  bool doubled = (first > 0 && longer[first] == longer[first - 1]) ||
+                 (first + 1 < longer.size() && longer[first] == longer[first + 1]);
+  return longer == keyword || doubled;
 }
 
 void LintSectionLine(LintState& state, std::string_view line, std::int32_t lineNumber,
