@@ -392,8 +392,7 @@ bool CanReplace(std::string_view name, ErrorCode& error) {
   // Whether the folder lets us add a file is for its security to say: asking
   // for that right when opening the folder answers without adding one.
   std::string folder = FolderOf(target);
-  if (folder.empty()) folder = ".";
-  HANDLE directory = CreateFileA(folder.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE directory = CreateFileA(folder.empty() ? "." : folder.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (directory == INVALID_HANDLE_VALUE) {
     error = LastError();
