@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -39,12 +39,14 @@ struct CommandLine {
   RunOptions Options;
 };
 
+struct WouldBeTexts;  // workfile/preview.h
+
 // What a preview keeps over the run. Workfiles are known by ResolvedName
 // (platform.h), so that two spellings of one file meet.
 struct PreviewState {
-  bool Enabled = false;                               // the run writes nothing back
-  std::map<std::string, std::string> WouldBeTexts;    // the bytes a write-back would have left in the Workfile
-  std::set<std::string> ChangedWorkfiles;             // Workfiles whose bytes would differ
+  bool Enabled = false;                 // the run writes nothing back
+  std::set<std::string> ChangedWorkfiles;  // Workfiles whose bytes would differ
+  std::shared_ptr<WouldBeTexts> Texts;  // what the write-backs would have left; made at the first
 };
 
 struct RunState {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -58,11 +59,118 @@ class LineWalk {
   std::size_t offset_;
 };
 
+// LFs in the text, found with memchr: lines are long and LFs few.
+std::size_t CountLineFeeds(std::string_view text) {
+  std::size_t count = 0;
+  for (const char* at = text.data(), *end = text.data() + text.size();
+       (at = static_cast<const char*>(std::memchr(at, LineFeed, static_cast<std::size_t>(end - at)))) != nullptr; ++at) {
+    ++count;
+  }
+  return count;
+}
+
+// The written text as WriteBackBytes hands it out, piece by piece.
+using Pieces = std::vector<std::string_view>;
+
+Pieces WrittenPieces(const WorkBuffer& work) {
+  Pieces pieces;
+  pieces.reserve(2 * (work.HeadCount() + work.LineCount() + work.TailCount()) + 1);
+  WriteBackBytes(work, [&pieces](std::string_view bytes) {
+    if (!bytes.empty()) pieces.push_back(bytes);
+  });
+  return pieces;
+}
+
+// A place in the written text: a piece and a byte in it.
+struct PiecePosition {
+  std::size_t Piece = 0;
+  std::size_t Offset = 0;
+};
+
+// Walks the written text line by line without joining its pieces. A line
+// comes without its LF and the one CR before it; it is a view into a piece
+// unless it spans pieces otherwise than a line and the line end after it.
+class PieceWalk {
+ public:
+  explicit PieceWalk(const Pieces& pieces, PiecePosition at = {}) : pieces_(&pieces), at_(at) {}
+
+  bool AtEnd() const { return at_.Piece >= pieces_->size(); }
+  PiecePosition Position() const { return at_; }
+  const Pieces& Text() const { return *pieces_; }
+
+  TextLine Next() {
+    TextLine line;
+    std::string_view rest = Current().substr(at_.Offset);
+    if (std::size_t lineFeed = rest.find(LineFeed); lineFeed != npos) {
+      Advance(lineFeed + 1);
+      return Ended(rest.substr(0, lineFeed));
+    }
+    // Most often the piece is a whole line and the next one its CR LF.
+    if (at_.Piece + 1 < pieces_->size()) {
+      std::string_view next = (*pieces_)[at_.Piece + 1];
+      std::size_t lineFeed = next.find(LineFeed);
+      if (lineFeed == 0 || (lineFeed == 1 && next.front() == CarriageReturn)) {
+        at_ = {at_.Piece + 1, 0};
+        Advance(lineFeed + 1);
+        return lineFeed == 0 ? Ended(rest) : TextLine{rest, true};
+      }
+    }
+    scratch_.assign(rest);
+    for (++at_.Piece, at_.Offset = 0; !AtEnd(); ++at_.Piece) {
+      std::string_view piece = Current();
+      if (std::size_t lineFeed = piece.find(LineFeed); lineFeed != npos) {
+        scratch_.append(piece.substr(0, lineFeed));
+        Advance(lineFeed + 1);
+        return Ended(scratch_);
+      }
+      scratch_.append(piece);
+    }
+    line.Bytes = scratch_;
+    if (!line.Bytes.empty() && line.Bytes.back() == CarriageReturn) line.Bytes.remove_suffix(1);
+    return line;
+  }
+
+ private:
+  std::string_view Current() const { return (*pieces_)[at_.Piece]; }
+
+  // Moves on by `count` bytes within the current piece.
+  void Advance(std::size_t count) {
+    at_.Offset += count;
+    if (at_.Offset >= Current().size()) at_ = {at_.Piece + 1, 0};
+  }
+
+  static TextLine Ended(std::string_view bytes) {
+    if (!bytes.empty() && bytes.back() == CarriageReturn) bytes.remove_suffix(1);
+    return TextLine{bytes, true};
+  }
+
+  const Pieces* pieces_;
+  PiecePosition at_;
+  std::string scratch_;
+};
+
+bool SameBytes(std::string_view text, const Pieces& pieces) {
+  std::size_t at = 0;
+  for (std::string_view piece : pieces) {
+    if (text.size() - at < piece.size() || text.substr(at, piece.size()) != piece) return false;
+    at += piece.size();
+  }
+  return at == text.size();
+}
+
+std::size_t LinesOf(const Pieces& pieces) {
+  std::size_t lineFeeds = 0;
+  for (std::string_view piece : pieces) lineFeeds += CountLineFeeds(piece);
+  return lineFeeds + (pieces.empty() || pieces.back().back() == LineFeed ? 0 : 1);
+}
+
 // The line as the load keeps it in the body: carriage returns dropped,
 // trailing blanks removed. `scratch` holds it when it is not a part of the
 // line's own bytes.
 std::string_view LoadedText(std::string_view bytes, std::string& scratch) {
-  if (bytes.find(CarriageReturn) == npos) return TrimmedRightView(bytes);
+  // A CR among the trailing blanks goes with them; only one inside counts.
+  std::string_view trimmed = TrimmedRightView(bytes);
+  if (trimmed.find(CarriageReturn) == npos) return trimmed;
   scratch.clear();
   std::copy_if(bytes.begin(), bytes.end(), std::back_inserter(scratch), [](char byte) { return byte != CarriageReturn; });
   return TrimmedRightView(scratch);
@@ -77,14 +185,12 @@ std::string_view ShownText(TextLine line) {
 
 std::size_t LinesOf(std::string_view text) {
   if (text.empty()) return 0;
-  return static_cast<std::size_t>(std::count(text.begin(), text.end(), LineFeed)) + (text.back() == LineFeed ? 0 : 1);
+  return CountLineFeeds(text) + (text.back() == LineFeed ? 0 : 1);
 }
 
 // Lines that one stored line takes in the written text: a CR LF inside it
 // (a "~~" of the right side) starts another.
-std::size_t WrittenLines(const std::string& line) {
-  return static_cast<std::size_t>(std::count(line.begin(), line.end(), LineFeed)) + 1;
-}
+std::size_t WrittenLines(const std::string& line) { return CountLineFeeds(line) + 1; }
 
 // The changes to a line that keeps its text, which a diff of texts hides.
 enum class HiddenChange { LineEndBecomesCrLf, TrailingBlanksGo, CarriageReturnsGo, LineEndAdded };
@@ -137,32 +243,32 @@ struct ChangeBlock {
   std::size_t NewStart = 0;   // the same for the new lines
   std::size_t NewCount = 0;
   std::size_t OldOffset = 0;  // byte offset of its first old line in the old text
-  std::size_t NewOffset = 0;  // and of its first new line in the new text
+  PiecePosition NewAt;        // where its first new line begins in the new text
 };
 
 // Walks the old and the new text side by side, gathering the change blocks
 // and, for the lines that keep their text, what changes in them unseen.
 class Alignment {
  public:
-  Alignment(std::string_view oldText, std::string_view newText) : oldWalk_(oldText), newWalk_(newText) {}
+  Alignment(std::string_view oldText, const Pieces& newText) : oldWalk_(oldText), newWalk_(newText) {}
 
   // The next old line against the next `newCount` new lines: the same when
   // it is one line whose text the load kept unchanged, else replaced.
   void Pair(std::size_t newCount) {
     if (newCount == 1) {
       LineWalk oldAt = oldWalk_;
-      LineWalk newAt = newWalk_;
+      PiecePosition newFrom = newWalk_.Position();
       TextLine oldLine = oldAt.Next();
-      TextLine newLine = newAt.Next();
-      if (LoadedText(oldLine.Bytes, scratch_) == ShownText(newLine) && newLine.HasLineEnd) {
+      TextLine newLine = newWalk_.Next();
+      if (LoadedText(oldLine.Bytes, scratch_) == newLine.Bytes && newLine.HasLineEnd) {
         Close();
         NoteHiddenChanges(oldLine);
         oldWalk_ = oldAt;
-        newWalk_ = newAt;
         ++oldNumber_;
         ++newNumber_;
         return;
       }
+      newWalk_ = PieceWalk(newWalk_.Text(), newFrom);
     }
     Remove();
     Add(newCount);
@@ -189,7 +295,7 @@ class Alignment {
   void ReplaceAll() {
     while (!oldWalk_.AtEnd()) Remove();
     std::size_t count = 0;
-    for (LineWalk walk = newWalk_; !walk.AtEnd(); walk.Next()) ++count;
+    for (PieceWalk walk(newWalk_.Text(), newWalk_.Position()); !walk.AtEnd(); walk.Next()) ++count;
     Add(count);
   }
 
@@ -205,7 +311,7 @@ class Alignment {
  private:
   void Open() {
     if (open_) return;
-    block_ = ChangeBlock{oldNumber_, 0, newNumber_, 0, oldWalk_.Offset(), newWalk_.Offset()};
+    block_ = ChangeBlock{oldNumber_, 0, newNumber_, 0, oldWalk_.Offset(), newWalk_.Position()};
     open_ = true;
   }
 
@@ -225,7 +331,7 @@ class Alignment {
   }
 
   LineWalk oldWalk_;
-  LineWalk newWalk_;
+  PieceWalk newWalk_;
   std::size_t oldNumber_ = 1;  // number of the next old line
   std::size_t newNumber_ = 1;
   ChangeBlock block_;
@@ -239,7 +345,7 @@ class Alignment {
 // old text still has the lines the WorkBuffer was loaded from (the same
 // number, the echo-off line where the load found it) and the new text the
 // lines the WorkBuffer gives.
-bool AlignAsLoaded(Alignment& alignment, std::string_view oldText, std::string_view newText, const WorkBuffer& work) {
+bool AlignAsLoaded(Alignment& alignment, std::string_view oldText, const Pieces& newText, const WorkBuffer& work) {
   std::size_t oldLines = 0;
   std::size_t echoOff = 0;  // number of the old line the load took into the head
   std::string scratch;
@@ -294,7 +400,7 @@ std::string HunkRange(char side, std::size_t start, std::size_t count) {
 
 // Prints the blocks as hunks, neighbours that are close together as one.
 void WriteHunks(const std::vector<ChangeBlock>& blocks, std::string_view oldText, std::size_t oldLines,
-                std::string_view newText, const std::function<void(std::string_view line)>& writeLine) {
+                const Pieces& newText, const std::function<void(std::string_view line)>& writeLine) {
   std::string scratch;
   std::string line;
   auto write = [&](char mark, std::string_view text) {
@@ -336,10 +442,10 @@ void WriteHunks(const std::vector<ChangeBlock>& blocks, std::string_view oldText
         write('-', ShownText(old));
         if (!old.HasLineEnd) writeLine("\\ No newline at end of file");
       }
-      LineWalk newWalk(newText, block.NewOffset);
+      PieceWalk newWalk(newText, block.NewAt);
       for (std::size_t i = 0; i < block.NewCount; ++i) {
         TextLine added = newWalk.Next();
-        write('+', ShownText(added));
+        write('+', added.Bytes);
         if (!added.HasLineEnd) writeLine("\\ No newline at end of file");
       }
     }
@@ -353,6 +459,8 @@ void WriteNote(const std::function<void(std::string_view line)>& writeLine, std:
 }
 
 // The whole file as bytes, read through the platform as the load reads it.
+// It is read into the room `bytes` has; more is made a quarter at a time, so
+// that a file a little longer than expected does not double the memory.
 bool ReadWholeFile(std::string_view name, std::string& bytes) {
   platform::ErrorCode error = 0;
   platform::Handle handle = platform::OpenForReading(name, error);
@@ -360,8 +468,10 @@ bool ReadWholeFile(std::string_view name, std::string& bytes) {
   bool read = true;
   for (;;) {
     std::size_t had = bytes.size();
-    bytes.resize(had + FileBufferSize);
-    std::int64_t count = platform::ReadBytes(handle, bytes.data() + had, FileBufferSize, error);
+    if (bytes.capacity() == had) bytes.reserve(had + had / 4 + FileBufferSize);
+    std::size_t room = std::min(bytes.capacity() - had, FileBufferSize);
+    bytes.resize(had + room);
+    std::int64_t count = platform::ReadBytes(handle, bytes.data() + had, room, error);
     bytes.resize(had + static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
     if (count <= 0) {
       read = count == 0;
@@ -371,23 +481,33 @@ bool ReadWholeFile(std::string_view name, std::string& bytes) {
   return platform::CloseFile(handle, error) && read;
 }
 
-// The bytes the write-back would put in the Workfile, in one string.
-std::string WouldBeText(const WorkBuffer& work) {
-  std::size_t size = 0;
-  WriteBackBytes(work, [&size](std::string_view bytes) { size += bytes.size(); });
-  std::string text;
-  text.reserve(size);
+// The bytes of a kept text, joined for reading.
+void JoinText(const WorkBuffer& work, std::string& text) {
+  text.clear();
   WriteBackBytes(work, [&text](std::string_view bytes) { text.append(bytes); });
-  return text;
+}
+
+// What WriteBackBytes reads, moved out of `work` into the kept text.
+void KeepText(WorkBuffer& work, WorkBuffer& kept) {
+  kept.HeadLines = std::move(work.HeadLines);
+  kept.BodyLines = std::move(work.BodyLines);
+  kept.TailLines = std::move(work.TailLines);
+  work.HeadLines.clear();
+  work.BodyLines.clear();
+  work.TailLines.clear();
 }
 
 }  // namespace
 
-void WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, std::string_view newText,
-                       const WorkBuffer& work, const std::function<void(std::string_view line)>& writeLine) {
+bool WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, const WorkBuffer& work,
+                       const std::function<void(std::string_view line)>& writeLine) {
   writeLine(std::string("--- ").append(name));
   writeLine(std::string("+++ ").append(name).append(" (after)"));
-  if (oldText == newText) return WriteNote(writeLine, "Rewritten with the same bytes");
+  const Pieces newText = WrittenPieces(work);
+  if (oldText && SameBytes(*oldText, newText)) {
+    WriteNote(writeLine, "Rewritten with the same bytes");
+    return false;
+  }
   if (!oldText) WriteNote(writeLine, "Can't be read now: its whole text is shown as added");
 
   // The load reads up to a Ctrl-Z; from there on nothing is kept.
@@ -414,45 +534,49 @@ void WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> ol
                              (dropped.size() == 1 ? " byte" : " bytes"));
   }
   WriteHunks(alignment.Blocks(), old, LinesOf(old), newText, writeLine);
+  return true;
 }
 
 bool PreviewWriteBack(RunState& run, WorkBuffer& work) {
   platform::ErrorCode error = 0;
   if (!platform::CanReplace(work.WorkfileName, error)) return false;
-  // The body's search copies are of no use once the Workfile closes (the next
-  // load makes them afresh): their memory makes room for the texts compared.
-  std::vector<std::string>().swap(work.BodyUpper);
-  std::vector<PairSet>().swap(work.BodyPairs);
+  if (!run.Preview.Texts) run.Preview.Texts = std::make_shared<WouldBeTexts>();
+  WouldBeTexts& texts = *run.Preview.Texts;
 
+  // The old text: what an earlier section would have left, else the file.
   std::string key = platform::ResolvedName(work.WorkfileName);
-  std::string newText = WouldBeText(work);
-  auto held = run.Preview.WouldBeTexts.find(key);
+  auto kept = texts.Workfiles.find(key);
   std::string disk;
   std::optional<std::string_view> oldText;
-  if (held != run.Preview.WouldBeTexts.end()) {
-    oldText = held->second;
+  if (kept != texts.Workfiles.end()) {
+    if (texts.LoadingName != key) JoinText(kept->second, texts.Loading);
+    oldText = texts.Loading;
   } else {
-    disk.reserve(newText.size() + FileBufferSize);
+    // Room for a file the size of the new text, read in one go as a rule.
+    std::size_t size = 0;
+    WriteBackBytes(work, [&size](std::string_view bytes) { size += bytes.size(); });
+    disk.reserve(size + FileBufferSize + 1);
     if (ReadWholeFile(work.WorkfileName, disk)) oldText = disk;
   }
-  WriteWorkfileDiff(work.WorkfileName, oldText, newText, work, [](std::string_view line) { Output().WriteLn(line); });
-
-  if (oldText != newText) {
+  bool changed = WriteWorkfileDiff(work.WorkfileName, oldText, work, [](std::string_view line) { Output().WriteLn(line); });
+  texts.LoadingName.clear();
+  std::string().swap(texts.Loading);
+  if (changed) {
     run.Preview.ChangedWorkfiles.insert(key);
-    if (held != run.Preview.WouldBeTexts.end()) {
-      held->second = std::move(newText);
-    } else {
-      run.Preview.WouldBeTexts.emplace(std::move(key), std::move(newText));
-    }
+    KeepText(work, texts.Workfiles[key]);
   }
   return true;
 }
 
 bool OpenWouldBeText(const RunState& run, std::string_view name, TextFile& file) {
-  if (!run.Preview.Enabled || run.Preview.WouldBeTexts.empty()) return false;
-  auto held = run.Preview.WouldBeTexts.find(platform::ResolvedName(name));
-  if (held == run.Preview.WouldBeTexts.end()) return false;
-  file.OpenReadMemory(held->second);
+  if (!run.Preview.Enabled || !run.Preview.Texts || run.Preview.Texts->Workfiles.empty()) return false;
+  WouldBeTexts& texts = *run.Preview.Texts;
+  std::string key = platform::ResolvedName(name);
+  auto kept = texts.Workfiles.find(key);
+  if (kept == texts.Workfiles.end()) return false;
+  JoinText(kept->second, texts.Loading);
+  texts.LoadingName = key;
+  file.OpenReadMemory(texts.Loading);
   return true;
 }
 

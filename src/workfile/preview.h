@@ -5,14 +5,26 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
+#include <string>
 #include <string_view>
+
+#include "workfile/work_buffer.h"
 
 namespace zubra32 {
 
 struct RunState;
-struct WorkBuffer;
 class TextFile;
+
+// The texts the write-backs of a preview would have left, for later sections
+// that name the same Workfile. Each is kept as the lines its WorkBuffer held,
+// moved out of it, so keeping it copies nothing.
+struct WouldBeTexts {
+  std::map<std::string, WorkBuffer> Workfiles;  // by ResolvedName: head, body and tail lines to write
+  std::string LoadingName;                      // the Workfile whose text Loading holds
+  std::string Loading;                          // its bytes, while a section loads and previews it
+};
 
 // Stands in for the write-back of the current Workfile in a preview: prints
 // the diff and keeps the would-be text. False, with nothing printed, when the
@@ -29,10 +41,11 @@ bool OpenWouldBeText(const RunState& run, std::string_view name, TextFile& file)
 // lines beginning with "\ " for what a diff of the lines cannot show (line
 // ends becoming CR LF, trailing blanks removed, a line end added to the last
 // line, a Ctrl-Z and what follows it dropped), then the hunks with 3 lines of
-// context. `oldText` is the Workfile as it is (nullopt: it cannot be read),
-// `newText` the bytes WriteBackBytes gives for `work`; the WorkBuffer tells
-// which old line became which new ones, so the diff takes linear time.
-void WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, std::string_view newText,
-                       const WorkBuffer& work, const std::function<void(std::string_view line)>& writeLine);
+// context. `oldText` is the Workfile as it is (nullopt: it cannot be read);
+// the new text is what WriteBackBytes gives for `work`, taken as it comes
+// without being joined. The WorkBuffer tells which old line became which new
+// ones, so the diff takes linear time. True when the texts differ.
+bool WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, const WorkBuffer& work,
+                       const std::function<void(std::string_view line)>& writeLine);
 
 }  // namespace zubra32

@@ -39,7 +39,8 @@ Previewed Preview(const std::string& oldText, const Lines& directives) {
 
 Lines Diff(const std::string& oldText, const WorkBuffer& work, const std::string& newText) {
   Lines lines;
-  WriteWorkfileDiff("w.txt", oldText, newText, work, [&](std::string_view line) { lines.emplace_back(line); });
+  bool changed = WriteWorkfileDiff("w.txt", oldText, work, [&](std::string_view line) { lines.emplace_back(line); });
+  EXPECT_EQ(changed, oldText != newText);
   return lines;
 }
 
@@ -187,7 +188,7 @@ TEST(WorkfileDiffTest, SameBytesAndUnreadableOldText) {
 
   Previewed gone = Preview("a\r\n", {"END=b"});
   Lines lines;
-  WriteWorkfileDiff("w.txt", std::nullopt, gone.newText, gone.work, [&](std::string_view line) { lines.emplace_back(line); });
+  WriteWorkfileDiff("w.txt", std::nullopt, gone.work, [&](std::string_view line) { lines.emplace_back(line); });
   EXPECT_EQ(lines, (Lines{"--- w.txt", "+++ w.txt (after)", "\\ Can't be read now: its whole text is shown as added",
                           "@@ -0,0 +1,2 @@", "+a", "+b"}));
 }
