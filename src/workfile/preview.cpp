@@ -62,6 +62,7 @@ class LineWalk {
 // LFs in the text, found with memchr: lines are long and LFs few.
 std::size_t CountLineFeeds(std::string_view text) {
   std::size_t count = 0;
+  if (text.empty()) return count;
   for (const char* at = text.data(), *end = text.data() + text.size();
        (at = static_cast<const char*>(std::memchr(at, LineFeed, static_cast<std::size_t>(end - at)))) != nullptr; ++at) {
     ++count;
