@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zubra32 {
 
@@ -34,6 +35,16 @@ std::string ReplaceAt(std::string_view text, std::size_t index, std::size_t coun
 // value, leftmost first, searching the line again after each replacement, and
 // traces each replacement in debug mode.
 void ExpandVariables(RunState& run);
+
+// What expanding one line met, for the check.
+struct ExpansionNotes {
+  std::vector<std::string> UnsetNames;  // names of references that no variable has, each once, in order
+  bool LoneDelimiter = false;           // a "~%" without a partner stayed in the line as text
+  bool BoundReached = false;            // MaxReplacementsPerLine were made and a reference is left
+};
+
+// The same expansion without traces, noting what it met.
+void ExpandVariablesNoting(std::string& line, ExpansionNotes& notes);
 
 enum class DirectiveKind {
   None,        // the line asks for nothing

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "deflang/directive.h"
 #include "driver/run_state.h"
 #include "runtime/strings.h"
@@ -24,8 +26,11 @@ std::string ReplaceAt(std::string_view text, std::size_t index, std::size_t coun
   return result;
 }
 
-void ExpandVariables(RunState& run) {
-  std::string& line = run.CurrentLine;
+namespace {
+
+// The expansion of one line: traces each replacement when `trace` is on, and
+// tells `notes` (when given) what it met.
+void ExpandLine(std::string& line, bool trace, ExpansionNotes* notes) {
   // Where the search for the next reference starts. Nothing before a replaced
   // reference can begin a new one, except a '~' right before it that the value
   // completes, so each search starts one byte before the last replacement:
@@ -34,20 +39,34 @@ void ExpandVariables(RunState& run) {
   for (int replacements = 0; replacements < MaxReplacementsPerLine; ++replacements) {
     // A delimiter that forms no complete reference stays in the line as ordinary text.
     DelimiterPair pair = FindDelimiterPair(std::string_view(line).substr(searchFrom), VariableDelimiter);
-    if (pair.First == 0 || pair.Close == 0) return;
+    if (pair.First == 0 || pair.Close == 0) {
+      if (notes != nullptr && pair.First != 0) notes->LoneDelimiter = true;
+      return;
+    }
     std::size_t open = searchFrom + pair.First - 1;
     std::size_t close = searchFrom + pair.Close - 1;
     std::size_t nameStart = open + VariableDelimiter.size();
     std::string_view name = std::string_view(line).substr(nameStart, close - nameStart);
     std::string value = GetEnv(CutAfter(name, MaxShortString));
-    if (run.DebugMode) {
-      std::string trace = "Env var: ";
-      trace.append(name).append(" replaced by ").append(value);
-      Output().WriteLn(trace);
+    if (trace) {
+      std::string text = "Env var: ";
+      text.append(name).append(" replaced by ").append(value);
+      Output().WriteLn(text);
+    }
+    if (notes != nullptr && !IsEnvSet(CutAfter(name, MaxShortString)) &&
+        std::find(notes->UnsetNames.begin(), notes->UnsetNames.end(), name) == notes->UnsetNames.end()) {
+      notes->UnsetNames.emplace_back(name);
     }
     line.replace(open, close + VariableDelimiter.size() - open, value);
     searchFrom = open > 0 ? open - 1 : 0;
   }
+  if (notes != nullptr) notes->BoundReached = FindDelimiterPair(std::string_view(line).substr(searchFrom), VariableDelimiter).Close != 0;
 }
+
+}  // namespace
+
+void ExpandVariables(RunState& run) { ExpandLine(run.CurrentLine, run.DebugMode, nullptr); }
+
+void ExpandVariablesNoting(std::string& line, ExpansionNotes& notes) { ExpandLine(line, false, &notes); }
 
 }  // namespace zubra32

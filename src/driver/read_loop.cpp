@@ -60,7 +60,7 @@ void ProcessLine(RunState& run, WorkBuffer& work) {
   ApplyDirectiveLine(run, work);
 }
 
-std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
+std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options) {
   RunState run;
   run.DefinitionFileName = CutAfter(definitionFileName, MaxShortString);
   // An argument longer than 255 bytes names no file: cut, it could name another one.
@@ -69,6 +69,13 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
     return ExitMissingFile;
   }
   WorkBuffer work;
+  std::int32_t warnings = 0;
+  if (options.Check) {
+    warnings = CheckDefinitionFile(run.DefinitionFileName);
+    if (warnings < 0) return FailDefinitionFile(run, work);
+    if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
+  }
+  run.Preview.Enabled = options.Preview;
   run.DefinitionFile.OpenRead(definitionFileName);
   run.DefinitionFile.LimitLine(MaxDefinitionLineBytes);
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
@@ -84,12 +91,20 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
 
   CloseWorkfile(run, work);
+  if (run.Preview.Enabled) {
+    Output().WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(run.Preview.ChangedWorkfiles.size())) +
+                     " Workfile(s) would change, nothing written");
+  }
   if (run.RunStatus > 0) Output().WriteLn("Ready (Status = " + IntToStr(run.RunStatus) + ")");
+  // A preview's own findings count only when the run itself would end cleanly.
+  if (run.RunStatus == ExitClean && run.Preview.Enabled && (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
+    return ExitWouldChange;
+  }
   return run.RunStatus;
 }
 
-void RunDefinitionFile(std::string_view definitionFileName) {
-  Halt(static_cast<std::uint32_t>(ExecuteDefinitionFile(definitionFileName)));
+void RunDefinitionFile(const CommandLine& commandLine) {
+  Halt(static_cast<std::uint32_t>(ExecuteDefinitionFile(commandLine.DefinitionFileName, commandLine.Options)));
 }
 
 }  // namespace zubra32

@@ -4,11 +4,15 @@
 
 namespace zubra32 {
 
-std::string ErrorLinePrefix(const RunState& run) {
-  std::string prefix = "Error in ";
-  prefix.append(run.DefinitionFileName).append(" Line:");
+std::string MessageLinePrefix(std::string_view opening, std::string_view definitionFileName, std::int64_t lineNumber) {
+  std::string prefix(opening);
+  prefix.append(definitionFileName).append(" Line:");
   prefix.resize(std::min(prefix.size(), MaxErrorPrefix));
-  return prefix + IntToStr(run.DefinitionLineNumber);
+  return prefix + IntToStr(lineNumber);
+}
+
+std::string ErrorLinePrefix(const RunState& run) {
+  return MessageLinePrefix("Error in ", run.DefinitionFileName, run.DefinitionLineNumber);
 }
 
 void ReportWorkfileError(RunState& run, std::string_view rest, std::int32_t status) {

@@ -462,9 +462,7 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
   }
   // Only the file as it was loaded is replaced: not one another program
   // changed since, nor one put in its place.
-  FileIdentity now;
-  bool changed = ok && (!IdentityOf(ToNative(held.file), now) || now != held.identity ||
-                        !NamesSameFile(held.nameInDirectory, held.identity));
+  bool changed = ok && !StillAsLoaded(held);
   // The held handle goes before the replacement, which must be free to move
   // the old file away.
   CloseHandle(ToNative(held.file));
@@ -481,6 +479,82 @@ void AbandonReplacement(const HeldWorkfile&, Replacement& replacement) {
   if (replacement.handle != InvalidHandle) CloseHandle(ToNative(replacement.handle));
   replacement.handle = InvalidHandle;
   if (!replacement.temporaryName.empty()) DeleteFileA(replacement.temporaryName.c_str());
+}
+
+bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
+  // The tests of BeginReplacement, with the folder probed instead of a
+  // temporary file being made in it.
+  const std::string& target = held.nameInDirectory;
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+    return false;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    error = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  // Opened for writing but neither truncated nor written: its times stay.
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  if (!RetryWhileShared(
+          [&] {
+            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
+            return probe != INVALID_HANDLE_VALUE;
+          },
+          error)) {
+    return false;
+  }
+  CloseHandle(probe);
+  // Whether the folder lets us add a file is for its security to say: asking
+  // for that right when opening the folder answers without adding one.
+  std::string folder = FolderOf(target);
+  HANDLE directory = CreateFileA(folder.empty() ? "." : folder.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) {
+    error = LastError();
+    return false;
+  }
+  CloseHandle(directory);
+  return true;
+}
+
+bool StillAsLoaded(const HeldWorkfile& held) {
+  FileIdentity now;
+  return IdentityOf(ToNative(held.file), now) && now == held.identity &&
+         NamesSameFile(held.nameInDirectory, held.identity);
+}
+
+bool Rewind(Handle handle, ErrorCode& error) {
+  LARGE_INTEGER start{};
+  if (SetFilePointerEx(ToNative(handle), start, nullptr, FILE_BEGIN)) return true;
+  error = LastError();
+  return false;
+}
+
+std::string ResolvedName(std::string_view name) {
+  std::string opening = OpeningName(name);
+  // The final path names the file itself whatever the spelling: letter case,
+  // "/" or "\\", "." steps and links all resolve to the one path.
+  HANDLE file = CreateFileA(opening.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    std::string path(MAX_PATH, '\0');
+    DWORD length = GetFinalPathNameByHandleA(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    if (length >= path.size()) {
+      path.resize(length);
+      length = GetFinalPathNameByHandleA(file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(file);
+    if (length > 0 && length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+  }
+  std::string full(MAX_PATH, '\0');
+  DWORD length = GetFullPathNameA(opening.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return opening;
+  full.resize(length);
+  return full;
 }
 
 void ExitProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }

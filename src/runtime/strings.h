@@ -63,6 +63,10 @@ bool EqualIgnoringCase(std::string_view left, std::string_view right);
 // cut after 255 bytes; empty when no entry matches.
 std::string GetEnv(std::string_view name);
 
+// True when the environment holds a variable of that name (matched as by GetEnv),
+// even one whose value is empty.
+bool IsEnvSet(std::string_view name);
+
 // True when the name (cut at its first NUL) is an existing file and not a
 // directory; a name with * or ? is a pattern whose first match decides.
 bool FileExists(std::string_view name);

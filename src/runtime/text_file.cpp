@@ -50,6 +50,7 @@ void TextFile::UseBuffer(std::size_t size) {
 void TextFile::OpenRead(std::string_view name) {
   if (IsOpen()) Close();
   failed_ = false;
+  fromMemory_ = false;
   position_ = valid_ = 0;
   bytesRead_ = 0;
   writeThrough_ = false;
@@ -103,9 +104,24 @@ void TextFile::AttachRead(platform::Handle handle) {
   failed_ = false;
   position_ = valid_ = 0;
   bytesRead_ = 0;
+  fromMemory_ = false;
   handle_ = handle;
   ownsHandle_ = false;
   writeThrough_ = false;
+  UseBuffer(FileBufferSize);
+  state_ = State::Reading;
+}
+
+void TextFile::OpenReadMemory(std::string_view bytes) {
+  if (IsOpen()) Close();
+  failed_ = false;
+  position_ = valid_ = 0;
+  bytesRead_ = 0;
+  writeThrough_ = false;
+  handle_ = platform::InvalidHandle;
+  ownsHandle_ = false;
+  memory_ = bytes;
+  fromMemory_ = true;
   UseBuffer(FileBufferSize);
   state_ = State::Reading;
 }
@@ -114,6 +130,12 @@ bool TextFile::Fill() {
   if (position_ < valid_) return true;
   position_ = valid_ = 0;
   if (state_ != State::Reading || bytesRead_ > readLimit_) return false;
+  if (fromMemory_) {
+    valid_ = std::min(memory_.size(), bufferSize_);
+    std::memcpy(buffer_.get(), memory_.data(), valid_);
+    memory_.remove_prefix(valid_);
+    return valid_ > 0;
+  }
   // One byte past the limit is read, to tell a file of exactly that size from a longer one.
   std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(bufferSize_, readLimit_ + 1 - bytesRead_));
   platform::ErrorCode error = 0;
@@ -218,6 +240,8 @@ void TextFile::Close() {
   handle_ = platform::InvalidHandle;
   state_ = State::Closed;
   ownsHandle_ = false;
+  fromMemory_ = false;
+  memory_ = {};
   position_ = valid_ = 0;
 }
 

@@ -64,6 +64,10 @@ class TextFile {
   std::string_view Peek(std::size_t count);
   void Skip(std::size_t count);
 
+  // Reads the bytes as if they were a file's (a preview's would-be text of a
+  // Workfile). They must stay in place until the file is closed or reopened.
+  void OpenReadMemory(std::string_view bytes);
+
   // True when no line is left: no byte left, or the next byte is Ctrl-Z.
   bool Eof();
 
@@ -75,7 +79,7 @@ class TextFile {
   // Writes the text, then CR LF.
   void WriteLn(std::string_view text);
 
-  // Writes the bytes as they are.
+  // Writes the bytes as they are, with no line end.
   void Write(std::string_view bytes);
 
   // Writes out what is buffered; the handle stays open.
@@ -106,6 +110,8 @@ class TextFile {
   bool ownsHandle_ = false;    // false for the standard streams and attached handles
   bool writeThrough_ = false;  // the buffer is written out at every line end
   bool failed_ = false;
+  std::string_view memory_;    // OpenReadMemory: the bytes not yet taken into the buffer
+  bool fromMemory_ = false;    // reading memory_ instead of a handle
   std::size_t position_ = 0;   // next byte to read
   std::size_t valid_ = 0;      // bytes in the buffer (reading) or waiting (writing)
   std::unique_ptr<char[]> buffer_;  // bufferSize_ bytes, none before the first opening

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,19 @@ struct WorkBuffer {
   std::size_t LineCount() const { return BodyLines.size(); }
   std::size_t TailCount() const { return TailLines.size(); }
 };
+
+// True when the line, trimmed at both ends, is "@ECHO OFF" or "ECHO OFF" in
+// any letter case: the line a load takes into the head.
+bool IsEchoOffLine(std::string_view line);
+
+// Hands `write` the bytes that writing the WorkBuffer back puts in the
+// Workfile, in order: the UTF-8 byte-order mark if the file had one, then
+// every head, body and tail line followed by CR LF. The save and the preview
+// both take the Workfile's new text from here.
+void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write);
+
+// The same without the byte-order mark: the lines alone.
+void WriteBackLines(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write);
 
 // A section line: closes the current Workfile, then takes the name between the
 // brackets (first and last byte cut, whatever they are) and loads that file.

@@ -4,6 +4,7 @@
 #include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
+#include "workfile/preview.h"
 #include "workfile/work_buffer.h"
 
 namespace zubra32 {
@@ -22,6 +23,11 @@ void ReportUnwritable(RunState& run, const WorkBuffer& work) {
   ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
 }
 
+// The name no longer leads to the Workfile as loaded: it is left as it is now.
+void ReportChanged(RunState& run, const WorkBuffer& work) {
+  ReportWorkfileError(run, " File " + work.WorkfileName + " was changed by another program", ExitUnreadableOrUnwritable);
+}
+
 // A Workfile over one of the limits: nothing of it is current afterwards.
 void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
   ReportWorkfileError(run, " " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
@@ -37,12 +43,6 @@ bool StartsWithWideMark(std::string_view start) {
          start.starts_with(std::string_view("\0\0\xFE\xFF", 4));
 }
 
-// The line trimmed at both ends is "@ECHO OFF" or "ECHO OFF", in any letter case.
-bool IsEchoOffLine(std::string_view line) {
-  std::string_view test = TrimmedView(line);
-  return EqualIgnoringCase(test, "@ECHO OFF") || EqualIgnoringCase(test, "ECHO OFF");
-}
-
 // Counts the bytes at the start of up to SampledLines lines spread over the
 // body, so that a search can look for the needle's least common byte.
 void SampleBody(WorkBuffer& work) {
@@ -53,10 +53,6 @@ void SampleBody(WorkBuffer& work) {
   for (std::size_t i = 0; i < work.LineCount(); i += step) {
     CountBytes(CutAfter(work.BodyUpper[i], SampledBytes), work.BodySample);
   }
-}
-
-void WriteLines(TextFile& file, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) file.WriteLn(line);
 }
 
 }  // namespace
@@ -104,8 +100,9 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
     case platform::HoldResult::Failed: return ReportUnreadable(run, work);
   }
 
+  // A preview reads what an earlier section would have left, if one would have written it.
   TextFile file;
-  file.AttachRead(work.Held.file);
+  if (!OpenWouldBeText(run, work.WorkfileName, file)) file.AttachRead(work.Held.file);
   file.LimitRead(MaxWorkfileBytes);
   std::string_view start = file.Peek(Utf8ByteOrderMark.size() + 1);
   if (StartsWithWideMark(start)) return ReportUnreadable(run, work);
@@ -136,16 +133,20 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
 }
 
 void SaveWorkfile(RunState& run, WorkBuffer& work) {
+  // A preview shows what would be written instead, or the failure it can foresee.
+  if (run.Preview.Enabled) {
+    platform::ErrorCode error = 0;
+    if (!platform::CanReplace(work.Held, error)) return ReportUnwritable(run, work);
+    if (!platform::StillAsLoaded(work.Held)) return ReportChanged(run, work);
+    return PreviewWriteBack(run, work);
+  }
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
   if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(run, work);
 
   TextFile file;
   file.AttachWrite(replacement.handle);
-  if (work.ByteOrderMark) file.Write(Utf8ByteOrderMark);
-  WriteLines(file, work.HeadLines);
-  WriteLines(file, work.BodyLines);
-  WriteLines(file, work.TailLines);
+  WriteBackBytes(work, [&file](std::string_view bytes) { file.Write(bytes); });
   file.Detach();
   if (file.Failed()) {
     platform::AbandonReplacement(work.Held, replacement);
@@ -153,9 +154,7 @@ void SaveWorkfile(RunState& run, WorkBuffer& work) {
   }
   switch (platform::CommitReplacement(work.Held, replacement, error)) {
     case platform::CommitResult::Replaced: return;
-    case platform::CommitResult::Changed:
-      return ReportWorkfileError(run, " File " + work.WorkfileName + " was changed by another program",
-                                 ExitUnreadableOrUnwritable);
+    case platform::CommitResult::Changed: return ReportChanged(run, work);
     case platform::CommitResult::Failed: return ReportUnwritable(run, work);
   }
 }

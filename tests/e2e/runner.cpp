@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -236,6 +237,52 @@ void add_parents(const std::string& path, Tree* tree) {
         tree->emplace(path.substr(0, slash), Entry{'d', {}});
 }
 
+// A preview (an argument after the first that is /L or --dry-run, in any
+// letter case) must leave the tree untouched, as `=== untouched` asks.
+bool expects_untouched(const Case& c) {
+    auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+                   return std::tolower(x) == std::tolower(y);
+               });
+    };
+    for (std::size_t i = 1; i < c.args.size(); ++i)
+        if (same(c.args[i], "/L") || same(c.args[i], "--dry-run")) return true;
+    return c.untouched;
+}
+
+// The modification and status-change times of every entry of the tree,
+// the scratch directory itself ("") included, read with lstat alone: reading
+// the tree must not change what it records.
+using Times = std::map<std::string, std::pair<struct timespec, struct timespec>>;
+
+void record_times(const std::string& root, const std::string& rel, Times* times) {
+    struct stat st {};
+    std::string full = rel.empty() ? root : root + "/" + rel;
+    if (lstat(full.c_str(), &st) != 0) return;
+    (*times)[rel] = {st.st_mtim, st.st_ctim};
+    if (!S_ISDIR(st.st_mode)) return;
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(full, error))
+        record_times(root, (rel.empty() ? "" : rel + "/") + item.path().filename().string(), times);
+}
+
+std::string compare_times(const Times& before, const Times& after) {
+    auto same = [](const struct timespec& a, const struct timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    std::string report;
+    for (const auto& [name, times] : before) {
+        auto it = after.find(name);
+        std::string shown = name.empty() ? "the scratch directory" : name;
+        if (it == after.end()) report += shown + ": gone\n";
+        else if (!same(times.first, it->second.first)) report += shown + ": modification time changed\n";
+        else if (!same(times.second, it->second.second)) report += shown + ": status-change time changed\n";
+    }
+    for (const auto& [name, times] : after)
+        if (!before.count(name)) report += name + ": appeared\n";
+    return report;
+}
+
 bool allowed_extra(const Case& c, std::string name) {
     while (true) {  // the entry itself or a directory it lies in
         for (const auto& glob : c.allow_extra)
@@ -280,6 +327,10 @@ public:
             program = copy;
         }
         Tree want = build_inputs(c, drop_root);
+        const bool untouched = expects_untouched(c);
+        ASSERT_FALSE(untouched && !c.expect.empty()) << "a case that leaves the tree untouched expects no file";
+        Times times_before;
+        if (untouched) record_times(scratch_, "", &times_before);
 
         Launch launch;
         for (const auto& arg : c.args) launch.argv.push_back(expand(arg, values_));
@@ -302,6 +353,8 @@ public:
         if (drop_root) launch.run_as = nobody;
         launch.timeout_seconds = c.timeout_seconds;
         const Outcome got = run_child(launch);
+        Times times_after;
+        if (untouched) record_times(scratch_, "", &times_after);
 
         ASSERT_EQ(got.launch_error, "");
         ASSERT_FALSE(got.timed_out) << "killed after " << c.timeout_seconds << " s; stdout so far:\n"
@@ -315,6 +368,10 @@ public:
         EXPECT_EQ(got.exit_code, c.exit_code) << "exit code";
         const std::string err = windows ? without_wine_chatter(got.err) : got.err;
         EXPECT_TRUE(err.empty()) << "stderr (must stay empty):\n" << excerpt(err, 0);
+        if (untouched) {
+            std::string changed = compare_times(times_before, times_after);
+            EXPECT_TRUE(changed.empty()) << "the tree must stay untouched, times included:\n" << changed;
+        }
         check_tree(c, want);
     }
 

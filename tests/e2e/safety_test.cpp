@@ -65,7 +65,7 @@ bool wait_until_open(pid_t pid, const std::string& path, milliseconds limit) {
 // half a second, for a program that does not hold it). This holds the run
 // between the load and the write-back for as long as an attacker likes.
 Outcome run_paused(const Scratch& scratch, const std::string& definition, const std::string& workfile,
-                   const std::function<void()>& meanwhile) {
+                   const std::function<void()>& meanwhile, const std::vector<std::string>& switches = {}) {
     const std::string fifo = scratch.path("defs.fifo");
     if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
     // Open for reading too, so that neither end waits for the other and the
@@ -74,6 +74,7 @@ Outcome run_paused(const Scratch& scratch, const std::string& definition, const 
     if (pipe < 0 || write(pipe, definition.data(), definition.size()) != static_cast<ssize_t>(definition.size()))
         throw std::runtime_error("cannot write the definition pipe");
     Launch launch = launch_in(scratch, "defs.fifo");
+    launch.argv.insert(launch.argv.end(), switches.begin(), switches.end());
     launch.while_running = [&](pid_t pid) {
         wait_until_open(pid, workfile, milliseconds(500));
         meanwhile();
@@ -131,6 +132,28 @@ TEST(HeldWorkfile, WhatReplacedOrChangedTheFileAfterTheLoadIsLeftAlone) {
         }
         EXPECT_EQ(others_in(scratch.dir(), {"app.conf", "secret"}), std::vector<std::string>{});
     }
+}
+
+// A preview foresees the same: it shows no diff of a file that is no longer
+// the one it loaded, and reads nothing through a link put in its place.
+TEST(HeldWorkfile, APreviewReportsAFileChangedAfterTheLoadAsTheRunWould) {
+    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+    Scratch scratch;
+    const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
+    write_bytes(secret, "root only\r\n");
+    write_bytes(workfile, "setting=1\r\n");
+    Outcome outcome = run_paused(
+        scratch, "[" + workfile + "]\nEND=# managed\n", workfile,
+        [&] {
+            fs::remove(workfile);
+            fs::create_symlink(secret, workfile);
+        },
+        {"/L"});
+    EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
+    EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
+                               " was changed by another program\r\nPreview: 0 Workfile(s) would change, nothing "
+                               "written\r\nReady (Status = 4)\r\n");
+    EXPECT_EQ(read_bytes(secret), "root only\r\n");
 }
 
 // Four runs append a line each to the same Workfile, a hundred times over: every
