@@ -6,7 +6,10 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,22 @@
 #include "driver/run_state.h"
 #include "runtime/platform.h"
 #include "workfile/work_buffer.h"
+
+// Every allocation of the process is counted, so that a benchmark can tell
+// how many a step makes.
+std::atomic<std::uint64_t> allocationCount{0};
+
+void* operator new(std::size_t size) {
+  allocationCount.fetch_add(1, std::memory_order_relaxed);
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+// The deletes hand back what the new above took from malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 
 namespace zubra32 {
 namespace {
@@ -97,7 +116,7 @@ void DirectiveLoop(benchmark::State& state, std::size_t width, std::size_t direc
       run.CurrentLine = line;
       ProcessLine(run, work);
     }
-    benchmark::DoNotOptimize(work.BodyLines.data());
+    benchmark::DoNotOptimize(work.BodyLines.Count());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * directives * MaxBodyLines * width));
 }
@@ -110,13 +129,22 @@ void BM_DirectiveLoopLongLines(benchmark::State& state) { DirectiveLoop(state, 4
 void BM_LoadWorkfile(benchmark::State& state) {
   const auto width = static_cast<std::size_t>(state.range(0));
   const ScratchWorkfile file(BodyLines(MaxBodyLines, width, 1000, 3));
-  for (auto _ : state) benchmark::DoNotOptimize(file.Load().BodyLines.data());
+  std::uint64_t allocations = 0;
+  for (auto _ : state) {
+    std::uint64_t before = allocationCount.load(std::memory_order_relaxed);
+    WorkBuffer work = file.Load();
+    allocations += allocationCount.load(std::memory_order_relaxed) - before;
+    benchmark::DoNotOptimize(work.BodyLines.Count());
+  }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * MaxBodyLines * (width + 2)));
+  // Whatever the width and the number of lines, the load makes the same few allocations.
+  state.counters["allocations"] =
+      benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
 }
 
 BENCHMARK(BM_DirectiveLoopHeavy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DirectiveLoopLongLines)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadWorkfile)->Arg(80)->Arg(4000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadWorkfile)->Arg(80)->Arg(4000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zubra32

@@ -88,9 +88,7 @@ bool IsSectionLine(const std::string& line) {
 // The bytes a write-back of the buffer gives.
 std::string Render(const WorkBuffer& work) {
   std::string text;
-  for (const auto* lines : {&work.HeadLines, &work.BodyLines, &work.TailLines}) {
-    for (const std::string& line : *lines) text.append(line).append("\r\n");
-  }
+  WriteBackLines(work, [&text](std::string_view bytes) { text.append(bytes); });
   return text;
 }
 
@@ -100,15 +98,16 @@ void CheckBuffer(const WorkBuffer& work) {
   Check(work.HeadCount() <= MaxHeadLines, "head holds at most 100 lines");
   Check(work.TailCount() <= MaxTailLines, "tail holds at most 100 lines");
   Check(work.LineCount() <= MaxBodyLines, "body holds at most 2500 lines");
-  Check(work.BodyUpper.size() == work.BodyLines.size(), "upper-case body in step with the body");
-  for (std::size_t i = 0; i < work.LineCount(); ++i) {
-    Check(work.BodyUpper[i] == UpperCase(work.BodyLines[i]), "upper-case body line matches its line");
-  }
-  // Once the searches use the lines' byte-pair sets, each set must hold every
-  // pair of its line, or a search would pass over a line that holds its text.
-  if (work.BodyPairs.size() == work.LineCount()) {
+  // The body's search against a plain one on upper-cased copies, for a text
+  // taken from the body itself (so that it is found) and its lines' bytes.
+  if (work.LineCount() > 0) {
+    std::string_view line = work.BodyLines.Line(work.LineCount() / 2);
+    std::string needle = UpperCase(line.substr(line.size() / 3, 3));
+    const FoldedSearch search = work.BodyLines.SearchFor(needle);
     for (std::size_t i = 0; i < work.LineCount(); ++i) {
-      Check(work.BodyPairs[i].Covers(PairsOf(work.BodyUpper[i])), "a body line's pair set holds all its pairs");
+      std::string upper = UpperCase(work.BodyLines.Line(i));
+      std::size_t expected = needle.empty() ? std::string::npos : upper.find(needle);
+      Check(search.FindIn(work.BodyLines.Line(i)) == expected, "the body's search finds what a plain one finds");
     }
   }
 }

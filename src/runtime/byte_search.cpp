@@ -1,6 +1,8 @@
 #include "runtime/byte_search.h"
 
-#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zubra32 {
 
@@ -10,47 +12,87 @@ void CountBytes(std::string_view text, ByteCounts& counts) {
 
 namespace {
 
-void AddPair(PairSet& set, char first, char second) {
-  // The multiplier is odd, so the pairs with the same second byte spread over all 256 bits.
-  unsigned bit = (static_cast<unsigned char>(first) * 41u + static_cast<unsigned char>(second)) & 255u;
-  set.Bits[bit >> 6] |= std::uint64_t{1} << (bit & 63u);
+bool IsLetter(unsigned char byte) {
+  unsigned char lower = byte | 0x20u;
+  return lower >= 'a' && lower <= 'z';
 }
 
 }  // namespace
 
-PairSet PairsOf(std::string_view text) {
-  PairSet set;
-  if (text.size() > PairSetLimit) {
-    set.Bits.fill(~std::uint64_t{0});
-    return set;
+FoldedSearch::FoldedSearch(std::string_view needle, const ByteCounts& counts)
+    : folded_(needle.size(), '\0'), masks_(needle.size(), '\0') {
+  auto weight = [&](std::size_t at) -> std::uint64_t {
+    auto byte = static_cast<unsigned char>(needle[at]);
+    if (!IsLetter(byte)) return counts[byte];
+    return std::uint64_t{counts[byte | 0x20u]} + counts[byte & ~0x20u];
+  };
+  for (std::size_t i = 0; i < needle.size(); ++i) {
+    auto byte = static_cast<unsigned char>(needle[i]);
+    masks_[i] = static_cast<char>(IsLetter(byte) ? 0x20 : 0);
+    folded_[i] = static_cast<char>(byte | static_cast<unsigned char>(masks_[i]));
   }
-  for (std::size_t i = 1; i < text.size(); ++i) AddPair(set, text[i - 1], text[i]);
-  return set;
+  if (needle.size() < 2) return;
+  // The rarest byte, then the rarest other byte value (another position at least).
+  for (std::size_t i = 1; i < needle.size(); ++i) {
+    if (weight(i) < weight(first_)) first_ = i;
+  }
+  // A second byte of another value than the first rules out more candidates.
+  auto differs = [&](std::size_t at) { return folded_[at] != folded_[first_]; };
+  second_ = first_ == 0 ? 1 : 0;
+  for (std::size_t i = 0; i < needle.size(); ++i) {
+    if (i == first_ || i == second_) continue;
+    if (differs(i) != differs(second_) ? differs(i) : weight(i) < weight(second_)) second_ = i;
+  }
 }
 
-FixedSearch::FixedSearch(std::string_view needle, const ByteCounts& counts) : needle_(needle) {
-  // Only the needle's own pairs: a needle longer than PairSetLimit must not get every bit.
-  for (std::size_t i = 1; i < needle_.size(); ++i) AddPair(pairs_, needle_[i - 1], needle_[i]);
-  for (std::size_t i = 1; i < needle_.size(); ++i) {
-    if (counts[static_cast<unsigned char>(needle_[i])] < counts[static_cast<unsigned char>(needle_[anchor_])]) anchor_ = i;
+bool FoldedSearch::MatchesAt(const char* at) const {
+  const std::size_t length = folded_.size();
+  const char* folded = folded_.data();
+  const char* masks = masks_.data();
+  // Blocks of 16 without an early exit, which the compiler turns into vector code.
+  std::size_t i = 0;
+  for (; i + 16 <= length; i += 16) {
+    unsigned char differ = 0;
+    for (std::size_t k = 0; k < 16; ++k) differ |= static_cast<unsigned char>((at[i + k] | masks[i + k]) ^ folded[i + k]);
+    if (differ != 0) return false;
   }
+  for (; i < length; ++i) {
+    if ((at[i] | masks[i]) != folded[i]) return false;
+  }
+  return true;
 }
 
-std::size_t FixedSearch::FindIn(std::string_view text) const {
-  const std::size_t length = needle_.size();
+std::size_t FoldedSearch::FindIn(std::string_view text) const {
+  const std::size_t length = folded_.size();
   if (length == 0 || text.size() < length) return npos;
-  const char anchorByte = needle_[anchor_];
   const char* const begin = text.data();
-  // The anchor byte of a whole occurrence stands between these two, inclusive.
-  const char* hit = begin + anchor_;
-  const char* const last = begin + (text.size() - length) + anchor_;
-  // Candidates come in ascending order, so the first whole match is the leftmost.
-  while (hit <= last) {
-    hit = static_cast<const char*>(std::memchr(hit, anchorByte, static_cast<std::size_t>(last - hit) + 1));
-    if (hit == nullptr) return npos;
-    const char* start = hit - anchor_;
-    if (std::memcmp(start, needle_.data(), length) == 0) return static_cast<std::size_t>(start - begin);
-    ++hit;
+  const std::size_t starts = text.size() - length + 1;  // candidate positions 0 .. starts - 1
+  const char firstByte = folded_[first_], firstMask = masks_[first_];
+  const char secondByte = folded_[second_], secondMask = masks_[second_];
+  std::size_t start = 0;
+#if defined(__SSE2__)
+  // 16 candidates a step: the two rare bytes of each, both tested at once.
+  const __m128i firstWanted = _mm_set1_epi8(firstByte), firstFold = _mm_set1_epi8(firstMask);
+  const __m128i secondWanted = _mm_set1_epi8(secondByte), secondFold = _mm_set1_epi8(secondMask);
+  for (; start + 16 <= starts; start += 16) {
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + start + first_));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + start + second_));
+    __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, firstFold), firstWanted),
+                                 _mm_cmpeq_epi8(_mm_or_si128(second, secondFold), secondWanted));
+    auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both));
+    // Candidates come in ascending order, so the first whole match is the leftmost.
+    while (candidates != 0) {
+      std::size_t at = start + static_cast<std::size_t>(__builtin_ctz(candidates));
+      if (MatchesAt(begin + at)) return at;
+      candidates &= candidates - 1;
+    }
+  }
+#endif
+  for (; start < starts; ++start) {
+    if ((begin[start + first_] | firstMask) == firstByte && (begin[start + second_] | secondMask) == secondByte &&
+        MatchesAt(begin + start)) {
+      return start;
+    }
   }
   return npos;
 }

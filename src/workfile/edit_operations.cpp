@@ -1,6 +1,7 @@
 // The seven edit operations. Each works on the WorkBuffer only; nothing reaches
 // the disk before the Workfile is closed. A body line "contains" a text when the
-// text, upper-cased, occurs in the upper-cased line (only a to z change case).
+// text, upper-cased, occurs in the upper-cased line (only a to z change case);
+// the body's search compares both letter cases instead of upper-casing.
 #include <array>
 
 #include "deflang/directive.h"
@@ -57,25 +58,6 @@ bool AppendLine(RunState& run, WorkBuffer& work, End end, std::string_view text)
 
 std::string LineNumber(std::size_t i) { return IntToStr(static_cast<std::int32_t>(i + 1)); }
 
-// Pair sets pay for themselves once a body has been scanned a few times.
-constexpr std::size_t ScansBeforePairSets = 8;
-
-// Brings the body's derived copies up to date: BodyUpper (made by the load;
-// here only for a body filled otherwise) and, from the ScansBeforePairSets-th
-// scan of a load on, BodyPairs. True when BodyPairs is in use.
-bool PrepareBodyCopies(WorkBuffer& work) {
-  if (work.BodyUpper.size() != work.LineCount()) {
-    work.BodyUpper.assign(work.BodyLines.begin(), work.BodyLines.end());
-    for (std::string& upper : work.BodyUpper) UpperCaseInPlace(upper);
-    work.BodyPairs.clear();
-  }
-  if (work.BodyPairs.size() == work.LineCount()) return true;
-  if (++work.ScansSinceLoad < ScansBeforePairSets) return false;
-  work.BodyPairs.clear();
-  for (const std::string& upper : work.BodyUpper) work.BodyPairs.push_back(PairsOf(upper));
-  return true;
-}
-
 }  // namespace
 
 void ApplyDirective(RunState& run, WorkBuffer& work, const Directive& directive) {
@@ -108,56 +90,41 @@ void ReplaceScan(RunState& run, WorkBuffer& work, std::string_view leftSide, cha
   const bool debug = run.DebugMode;
   if (debug) Output().WriteLn(std::string(" Replace ").append(leftSide).append(" by ").append(rightSide));
 
-  const bool usePairs = PrepareBodyCopies(work);
   const ReplaceOperation operation = OperationFor(operatorCharacter);
-  const std::string upperLeft = UpperCase(leftSide);
-  const std::string upperRight = UpperCase(rightSide);
-  const PairSet rightPairs = PairsOf(upperRight);
-  const FixedSearch search(upperLeft, work.BodySample);
+  BodyText& body = work.BodyLines;
+  const FoldedSearch search = body.SearchFor(leftSide);
+  const FoldedSearch rightSearch = body.SearchFor(operation == ReplaceOperation::RemoveText ? rightSide : "");
   bool matched = false;
   // An empty search text occurs nowhere.
-  for (std::size_t i = 0; i < work.LineCount() && !upperLeft.empty(); ++i) {
-    if (usePairs && !search.MayBeIn(work.BodyPairs[i])) continue;
-    std::size_t found = search.FindIn(work.BodyUpper[i]);
-    if (found == FixedSearch::npos) continue;
+  body.ForEachHolding(search, [&](std::size_t i, std::size_t found) {
     work.WorkfileModified = true;
-    std::string& line = work.BodyLines[i];
-    std::string& upper = work.BodyUpper[i];
     switch (operation) {
       case ReplaceOperation::ReplaceLine:
       case ReplaceOperation::ForceReplace:
-        line = rightSide;
-        upper = upperRight;
-        if (usePairs) work.BodyPairs[i] = rightPairs;
+        body.SetLine(i, rightSide);
         matched = true;
         if (debug) Output().WriteLn("Replaced in Line : " + LineNumber(i));
         break;
       case ReplaceOperation::AddToLine:
-        line.append(rightSide);
-        upper.append(upperRight);
-        if (usePairs) work.BodyPairs[i] = PairsOf(upper);
+        body.AppendToLine(i, rightSide);
         if (debug) Output().WriteLn(std::string("Added ").append(rightSide).append(" to Line : ") + LineNumber(i));
         break;
       case ReplaceOperation::RemoveText: {
-        std::size_t at = upperRight.empty() ? std::string::npos : upper.find(upperRight);
-        if (at == std::string::npos) break;
-        line.erase(at, rightSide.size());
-        upper.erase(at, rightSide.size());
-        if (usePairs) work.BodyPairs[i] = PairsOf(upper);
+        std::size_t at = rightSearch.FindIn(body.Line(i));
+        if (at == FoldedSearch::npos) break;
+        body.ReplaceInLine(i, at, rightSide.size(), {});
         if (debug) Output().WriteLn(std::string("Removed ").append(rightSide).append(" from Line : ") + LineNumber(i));
         break;
       }
       case ReplaceOperation::ChangeText:
-        line.replace(found, leftSide.size(), rightSide);
-        upper.replace(found, leftSide.size(), upperRight);
-        if (usePairs) work.BodyPairs[i] = PairsOf(upper);
+        body.ReplaceInLine(i, found, leftSide.size(), rightSide);
         if (debug) {
           Output().WriteLn(std::string("Changed ").append(leftSide).append(" to ").append(rightSide).append(" at Line : ") +
                            LineNumber(i));
         }
         break;
     }
-  }
+  });
   if (operation == ReplaceOperation::ForceReplace && !matched && AppendLine(run, work, End::Start, rightSide) && debug) {
     Output().WriteLn("Force Replacement not found, added to start");
   }

@@ -192,7 +192,7 @@ std::size_t LinesOf(std::string_view text) {
 
 // Lines that one stored line takes in the written text: a CR LF inside it
 // (a "~~" of the right side) starts another.
-std::size_t WrittenLines(const std::string& line) { return CountLineFeeds(line) + 1; }
+std::size_t WrittenLines(std::string_view line) { return CountLineFeeds(line) + 1; }
 
 // The changes to a line that keeps its text, which a diff of texts hides.
 enum class HiddenChange { LineEndBecomesCrLf, TrailingBlanksGo, CarriageReturnsGo, LineEndAdded };
@@ -357,9 +357,9 @@ bool AlignAsLoaded(Alignment& alignment, std::string_view oldText, const Pieces&
     if (work.EchoOffSeen && echoOff == 0 && IsEchoOffLine(LoadedText(line.Bytes, scratch))) echoOff = oldLines;
   }
   std::size_t newLines = 0;
-  for (const std::vector<std::string>* lines : {&work.HeadLines, &work.BodyLines, &work.TailLines}) {
-    for (const std::string& line : *lines) newLines += WrittenLines(line);
-  }
+  for (const std::string& line : work.HeadLines) newLines += WrittenLines(line);
+  for (std::size_t i = 0; i < work.LineCount(); ++i) newLines += WrittenLines(work.BodyLines.Line(i));
+  for (const std::string& line : work.TailLines) newLines += WrittenLines(line);
   if (oldLines != work.LineCount() + (work.EchoOffSeen ? 1 : 0) || (work.EchoOffSeen && echoOff == 0) ||
       newLines != LinesOf(newText)) {
     return false;
@@ -495,7 +495,7 @@ void KeepText(WorkBuffer& work, WorkBuffer& kept) {
   kept.TailLines = std::move(work.TailLines);
   kept.ByteOrderMark = work.ByteOrderMark;
   work.HeadLines.clear();
-  work.BodyLines.clear();
+  work.BodyLines.Clear();
   work.TailLines.clear();
 }
 
@@ -571,7 +571,7 @@ void PreviewWriteBack(RunState& run, WorkBuffer& work) {
   }
 }
 
-bool OpenWouldBeText(const RunState& run, std::string_view name, TextFile& file) {
+bool FindWouldBeText(const RunState& run, std::string_view name, std::string_view& text) {
   if (!run.Preview.Enabled || !run.Preview.Texts || run.Preview.Texts->Workfiles.empty()) return false;
   WouldBeTexts& texts = *run.Preview.Texts;
   std::string key = platform::ResolvedName(name);
@@ -579,7 +579,7 @@ bool OpenWouldBeText(const RunState& run, std::string_view name, TextFile& file)
   if (kept == texts.Workfiles.end()) return false;
   JoinText(kept->second, texts.Loading);
   texts.LoadingName = key;
-  file.OpenReadMemory(texts.Loading);
+  text = texts.Loading;
   return true;
 }
 

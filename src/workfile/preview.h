@@ -15,7 +15,6 @@
 namespace zubra32 {
 
 struct RunState;
-class TextFile;
 
 // The texts the write-backs of a preview would have left, for later sections
 // that name the same Workfile. Each is kept as the lines its WorkBuffer held,
@@ -32,9 +31,9 @@ struct WouldBeTexts {
 void PreviewWriteBack(RunState& run, WorkBuffer& work);
 
 // In a preview, when an earlier section would have written the Workfile
-// `name` back, opens `file` on the text it would have left and gives true;
-// otherwise leaves `file` alone and gives false.
-bool OpenWouldBeText(const RunState& run, std::string_view name, TextFile& file);
+// `name` back, gives true and the text it would have left in `text` (valid
+// until the Workfile's write-back); otherwise gives false.
+bool FindWouldBeText(const RunState& run, std::string_view name, std::string_view& text);
 
 // Hands `writeLine` the diff's lines: "--- name", "+++ name (after)", note
 // lines beginning with "\ " for what a diff of the lines cannot show (line

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/byte_search.h"
 #include "runtime/platform.h"
+#include "workfile/body.h"
 
 namespace zubra32 {
 
@@ -37,17 +37,13 @@ struct WorkBuffer {
   platform::HeldWorkfile Held;         // the current Workfile's file, held from the load to the close
   bool ByteOrderMark = false;          // the file began with the UTF-8 mark, written back first
   std::vector<std::string> HeadLines;  // written before the body; HeadCount is its size
-  std::vector<std::string> BodyLines;  // the Workfile's own lines, right-trimmed; fixed after the load
-  std::vector<std::string> BodyUpper;  // each body line upper-cased, kept in step with BodyLines
-  std::vector<PairSet> BodyPairs;      // PairsOf each BodyUpper line, kept in step once built (see ReplaceScan)
-  std::size_t ScansSinceLoad = 0;      // replace-family directives run on this load
-  ByteCounts BodySample{};             // bytes of a sample of BodyUpper taken at the load; steers searches only
+  BodyText BodyLines;                  // the Workfile's own lines, right-trimmed, with their search
   std::vector<std::string> TailLines;  // written after the body; TailCount is its size
   bool WorkfileModified = false;       // some directive applied: write back on close
   bool EchoOffSeen = false;            // this load has taken its echo-off line
 
   std::size_t HeadCount() const { return HeadLines.size(); }
-  std::size_t LineCount() const { return BodyLines.size(); }
+  std::size_t LineCount() const { return BodyLines.Count(); }
   std::size_t TailCount() const { return TailLines.size(); }
 };
 

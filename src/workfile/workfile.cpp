@@ -1,5 +1,7 @@
 // The Workfile's life: closed and written back when the next section begins or
 // the run ends, named by its section line, loaded whole into the WorkBuffer.
+#include <algorithm>
+
 #include "driver/run_state.h"
 #include "runtime/platform.h"
 #include "runtime/strings.h"
@@ -37,24 +39,6 @@ void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::st
   platform::ReleaseWorkfile(work.Held);
 }
 
-// Marks of UTF-16 and UTF-32 text, which the line rules would tear apart.
-bool StartsWithWideMark(std::string_view start) {
-  return start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF") ||
-         start.starts_with(std::string_view("\0\0\xFE\xFF", 4));
-}
-
-// Counts the bytes at the start of up to SampledLines lines spread over the
-// body, so that a search can look for the needle's least common byte.
-void SampleBody(WorkBuffer& work) {
-  constexpr std::size_t SampledLines = 32;
-  constexpr std::size_t SampledBytes = 256;
-  work.BodySample.fill(0);
-  std::size_t step = work.LineCount() / SampledLines + 1;
-  for (std::size_t i = 0; i < work.LineCount(); i += step) {
-    CountBytes(CutAfter(work.BodyUpper[i], SampledBytes), work.BodySample);
-  }
-}
-
 }  // namespace
 
 void SwitchWorkfile(RunState& run, WorkBuffer& work, std::string_view sectionLine) {
@@ -80,10 +64,7 @@ void CloseWorkfile(RunState& run, WorkBuffer& work) {
 
 void LoadWorkfile(RunState& run, WorkBuffer& work) {
   work.HeadLines.clear();
-  work.BodyLines.clear();
-  work.BodyUpper.clear();
-  work.BodyPairs.clear();
-  work.ScansSinceLoad = 0;
+  work.BodyLines.Clear();
   work.TailLines.clear();
   work.EchoOffSeen = false;
   work.ByteOrderMark = false;
@@ -101,35 +82,34 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   }
 
   // A preview reads what an earlier section would have left, if one would have written it.
-  TextFile file;
-  if (!OpenWouldBeText(run, work.WorkfileName, file)) file.AttachRead(work.Held.file);
-  file.LimitRead(MaxWorkfileBytes);
-  std::string_view start = file.Peek(Utf8ByteOrderMark.size() + 1);
-  if (StartsWithWideMark(start)) return ReportUnreadable(run, work);
-  if (start.starts_with(Utf8ByteOrderMark)) {
-    file.Skip(Utf8ByteOrderMark.size());
-    work.ByteOrderMark = true;
+  std::string_view wouldBe;
+  BodyText::LoadResult loaded;
+  if (FindWouldBeText(run, work.WorkfileName, wouldBe)) {
+    loaded = work.BodyLines.Load(
+        [&wouldBe](char* into, std::size_t capacity) {
+          std::size_t count = std::min(capacity, wouldBe.size());
+          std::copy_n(wouldBe.data(), count, into);
+          wouldBe.remove_prefix(count);
+          return static_cast<std::int64_t>(count);
+        },
+        wouldBe.size(), MaxWorkfileBytes, MaxBodyLines);
+  } else {
+    loaded = work.BodyLines.Load(
+        [&work](char* into, std::size_t capacity) {
+          platform::ErrorCode error = 0;
+          return platform::ReadBytes(work.Held.file, into, capacity, error);
+        },
+        work.Held.identity.size, MaxWorkfileBytes, MaxBodyLines);
   }
-
-  while (!file.Eof() && work.LineCount() < MaxBodyLines) {
-    // Read straight into the body; the echo-off line comes out again.
-    std::string& line = work.BodyLines.emplace_back();
-    file.ReadLine(line);
-    if (!work.EchoOffSeen && IsEchoOffLine(line)) {
-      work.BodyLines.pop_back();
-      work.EchoOffSeen = true;
-      work.HeadLines.emplace_back(EchoOffLine);
-      continue;
-    }
-    line.resize(TrimmedRightView(line).size());
-    UpperCaseInPlace(work.BodyUpper.emplace_back(line));
+  if (loaded.WideMark) return ReportUnreadable(run, work);
+  work.ByteOrderMark = loaded.ByteOrderMark;
+  if (loaded.EchoOff) {
+    work.EchoOffSeen = true;
+    work.HeadLines.emplace_back(EchoOffLine);
   }
-  SampleBody(work);
-  bool tooLong = work.LineCount() == MaxBodyLines && !file.Eof();
-  file.Detach();
-  if (file.Failed()) return ReportUnreadable(run, work);
-  if (file.ReadLimitPassed()) return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
-  if (tooLong) ReportTooLong(run, work, MaxBodyLines, "lines");
+  if (loaded.Failed) return ReportUnreadable(run, work);
+  if (loaded.TooManyBytes) return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
+  if (loaded.TooManyLines) ReportTooLong(run, work, MaxBodyLines, "lines");
 }
 
 void SaveWorkfile(RunState& run, WorkBuffer& work) {

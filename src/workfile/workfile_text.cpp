@@ -22,11 +22,17 @@ void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string
 }
 
 void WriteBackLines(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write) {
-  for (const std::vector<std::string>* lines : {&work.HeadLines, &work.BodyLines, &work.TailLines}) {
-    for (const std::string& line : *lines) {
-      write(line);
-      write(WriteBackLineEnd);
-    }
+  for (const std::string& line : work.HeadLines) {
+    write(line);
+    write(WriteBackLineEnd);
+  }
+  for (std::size_t i = 0; i < work.LineCount(); ++i) {
+    write(work.BodyLines.Line(i));
+    write(WriteBackLineEnd);
+  }
+  for (const std::string& line : work.TailLines) {
+    write(line);
+    write(WriteBackLineEnd);
   }
 }
 

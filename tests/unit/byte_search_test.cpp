@@ -4,62 +4,61 @@
 
 #include <random>
 
+#include "runtime/strings.h"
+
 using namespace std::string_literals;
 
 namespace zubra32 {
 namespace {
 
-// Texts over a few bytes, so that needles occur often and partly.
+// Texts over a few bytes, so that needles occur often and partly; '@' and
+// '`', '[' and '{', 0xC1 and 0xE1 differ as the two cases of a letter do, but
+// are no letters.
 std::string RandomText(std::mt19937& random, std::size_t maxLength) {
-  static const std::string alphabet = "abAB \0\xff\r"s;
+  static const std::string alphabet = "abAB \0\xff\r@`[{\xC1\xE1"s;
   std::string text(std::uniform_int_distribution<std::size_t>(0, maxLength)(random), ' ');
   for (char& byte : text) byte = alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
   return text;
 }
 
-TEST(FixedSearchTest, FindsTheFirstOccurrenceWhateverTheCountsSay) {
-  ByteCounts even{};
-  ByteCounts skewed{};
-  skewed.fill(1000);
-  skewed[static_cast<unsigned char>('b')] = 0;  // every search then starts from a 'b' in its needle
-  const std::pair<std::string, std::string> rows[] = {
-      {"abc", "xxabcabc"}, {"abc", "ab"}, {"a", "bbba"}, {"bb", "abbb"}, {"", "abc"}, {"abc", ""},
-      {"aab", "aaab"}, {"b\0b"s, "bb\0b"s}, {"xyz", "xyzxyz"}, {"abab", "abaabab"},
-  };
-  for (const auto& [needle, text] : rows) {
-    const std::size_t expected = needle.empty() ? std::string::npos : text.find(needle);
-    EXPECT_EQ(FixedSearch(needle, even).FindIn(text), expected) << needle << " in " << text;
-    EXPECT_EQ(FixedSearch(needle, skewed).FindIn(text), expected) << needle << " in " << text;
-  }
-
-  std::mt19937 random(5);
-  for (int round = 0; round < 3000; ++round) {
-    const std::string needle = RandomText(random, 4) + "a";
-    const std::string text = RandomText(random, round % 10 == 0 ? 600 : 40);
-    ByteCounts counts{};
-    CountBytes(RandomText(random, 20), counts);
-    EXPECT_EQ(FixedSearch(needle, counts).FindIn(text), text.find(needle))
-        << testing::PrintToString(needle) << " in " << testing::PrintToString(text);
-  }
+// The plain search on upper-cased copies, which the folded search must agree with.
+std::size_t ModelFind(const std::string& needle, const std::string& text) {
+  if (needle.empty()) return FoldedSearch::npos;
+  return UpperCase(text).find(UpperCase(needle));
 }
 
-TEST(FixedSearchTest, APairSetRulesOutOnlyTextsThatCannotHoldTheNeedle) {
+TEST(FoldedSearchTest, FindsTheFirstOccurrenceInEitherLetterCase) {
+  struct Row {
+    std::string needle, text;
+    std::size_t expected;
+  } rows[] = {
+      {"path", "SET PATH=x", 4},
+      {"PATH", "set path=x", 4},
+      {"@", "`@", 1},
+      {"`", "@", FoldedSearch::npos},
+      {"[", "{", FoldedSearch::npos},
+      {"\xE1", "\xC1\xE1", 1},
+      {"", "abc", FoldedSearch::npos},
+      {"abc", "ab", FoldedSearch::npos},
+      // Past the 16-candidate blocks: a match in the tail and one at the very end.
+      {"zq", std::string(40, 'x') + "ZQ", 40},
+      {"zq", std::string(17, 'x') + "zQ" + std::string(3, 'x'), 17},
+      {std::string(40, 'a'), std::string(39, 'a') + "b" + std::string(40, 'A'), 40},
+  };
   ByteCounts counts{};
+  for (const Row& row : rows) EXPECT_EQ(FoldedSearch(row.needle, counts).FindIn(row.text), row.expected) << row.needle;
+}
+
+TEST(FoldedSearchTest, AgreesWithAPlainSearchWhateverTheCountsSay) {
   std::mt19937 random(7);
-  for (int round = 0; round < 3000; ++round) {
-    const std::string needle = RandomText(random, 6) + "b";
-    // Around the limit, where a text's set becomes all bits.
-    const std::string text = RandomText(random, round % 3 == 0 ? PairSetLimit + 8 : 30);
-    const FixedSearch search(needle, counts);
-    if (text.find(needle) != std::string::npos) {
-      EXPECT_TRUE(search.MayBeIn(PairsOf(text))) << testing::PrintToString(needle) << " in " << testing::PrintToString(text);
-    }
+  for (int round = 0; round < 20000; ++round) {
+    const std::string needle = RandomText(random, round % 10 == 0 ? 40 : 4);
+    const std::string text = RandomText(random, round % 3 == 0 ? 300 : 40);
+    ByteCounts counts{};
+    CountBytes(RandomText(random, 20), counts);
+    EXPECT_EQ(FoldedSearch(needle, counts).FindIn(text), ModelFind(needle, text))
+        << testing::PrintToString(needle) << " in " << testing::PrintToString(text);
   }
-  // Texts too long for a useful set rule nothing out, however long the needle.
-  const std::string longNeedle(PairSetLimit + 10, 'q');
-  EXPECT_TRUE(FixedSearch(longNeedle, counts).MayBeIn(PairsOf(std::string(PairSetLimit + 1, 'z'))));
-  // A short text without the needle's pairs is ruled out.
-  EXPECT_FALSE(FixedSearch("QZ", counts).MayBeIn(PairsOf("ZQ ZQ")));
 }
 
 }  // namespace

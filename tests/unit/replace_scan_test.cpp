@@ -10,9 +10,9 @@
 namespace zubra32 {
 namespace {
 
-// The replace family as stated, one plain search per line: the model that
-// the scan, with its upper-cased copies, byte counts and pair sets kept in
-// step through long runs of directives, must agree with.
+// The replace family as stated, one plain search per upper-cased line: the
+// model that the body's whole-block search, with lines edited in place and
+// lines stored apart, must agree with.
 void ModelScan(std::vector<std::string>& lines, std::string_view left, char op, std::string_view right) {
   const std::string upperLeft = UpperCase(left);
   const std::string upperRight = UpperCase(right);
@@ -29,6 +29,15 @@ void ModelScan(std::vector<std::string>& lines, std::string_view left, char op, 
   }
 }
 
+// Loads the bytes as a new Workfile of `dir`, let go again at once (the
+// buffer keeps its lines).
+void LoadBytes(RunState& run, WorkBuffer& work, const test::ScratchDir& dir, const std::string& bytes) {
+  test::WriteFileBytes(dir.Path("w.txt"), bytes);
+  work.WorkfileName = dir.Path("w.txt");
+  LoadWorkfile(run, work);
+  platform::ReleaseWorkfile(work.Held);
+}
+
 TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
   std::mt19937 random(11);
   auto pick = [&](std::string_view choices) {
@@ -36,79 +45,76 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
   };
   auto text = [&](std::size_t maxLength) {
     std::string result(std::uniform_int_distribution<std::size_t>(0, maxLength)(random), ' ');
-    for (char& byte : result) byte = pick("abAB x");
+    for (char& byte : result) byte = pick("abAB x\n");
     return result;
   };
-  for (int round = 0; round < 40; ++round) {
+  test::ScratchDir dir;
+  for (int round = 0; round < 60; ++round) {
     RunState run;
     WorkBuffer work;
-    work.WorkfileName = "work.txt";
-    for (int i = 0; i < 30; ++i) work.BodyLines.push_back(text(round % 4 == 0 ? 300 : 12));
-    std::vector<std::string> model = work.BodyLines;
-    // Far more directives than it takes for the pair sets to come into use.
+    // Loaded lines live in the block, lines filled by hand apart: both kinds, and mixed by the edits.
+    if (round % 3 == 0) {
+      work.WorkfileName = "work.txt";
+      for (int i = 0; i < 30; ++i) work.BodyLines.Append(text(round % 4 == 0 ? 300 : 12));
+    } else {
+      LoadBytes(run, work, dir, text(round % 4 == 0 ? 9000 : 400));
+    }
+    std::vector<std::string> model = work.BodyLines.Lines();
     for (int directive = 0; directive < 60; ++directive) {
+      // A left side may hold a line end (through a variable): it never matches across lines.
       const std::string left = text(2) + pick("ab");
       const std::string right = text(3);
       const char op = pick(" @-+!");
       ReplaceScan(run, work, left, op, right);
       ModelScan(model, left, op, right);
-      ASSERT_EQ(work.BodyLines, model) << "round " << round << ", directive " << directive;
+      ASSERT_EQ(work.BodyLines.Lines(), model) << "round " << round << ", directive " << directive;
     }
-    EXPECT_EQ(work.BodyUpper.size(), work.BodyLines.size());
   }
 }
 
-// Enough scans of a body that finds nothing for the pair sets to be in use.
-void WarmUp(RunState& run, WorkBuffer& work) {
-  for (int i = 0; i < 20; ++i) ReplaceScan(run, work, "QQ", '+', "never");
-}
-
-struct NewPairRow {
+struct LeftoverRow {
   const char* name;
-  std::string line;
-  std::string left;
-  char op;
-  std::string right;
+  std::string bytes;
+  std::vector<std::string> directives;  // left side, operator, right side: three entries each
+  std::vector<std::string> after;
 };
 
-// Each change below brings the pair "AB" into a line that had none: a later
-// search for it must not pass the line over on its pairs from before.
-TEST(ReplaceScanTest, AChangeThatBringsNewPairsIsSeenByLaterSearches) {
-  const NewPairRow rows[] = {
-      {"removing a text joins its neighbours", "aXb", "x", '-', "X"},
-      {"changing a text joins its neighbours", "a-b", "-", ' ', ""},
-      {"appending", "a", "a", '+', "b"},
-      {"replacing the line", "zz", "zz", '@', "ab"},
-      {"forced replacement", "zz", "zz", '!', "ab"},
+// What lies in the block besides the lines (trimmed blanks, dropped CRs, the
+// echo-off line, what an edit cut off or moved away) is never found.
+TEST(ReplaceScanTest, BytesOfTheBlockOutsideTheLinesAreNeverFound) {
+  const LeftoverRow rows[] = {
+      {"trimmed blanks", "ab  \r\ncd\r\n", {"b  ", "+", "!", "b  \r\nc", "+", "!"}, {"ab", "cd"}},
+      {"a needle across a line end", "xa\nby\n", {"a\nb", "+", "!"}, {"xa", "by"}},
+      {"the echo-off line", "@echo off\r\nx\r\n", {"echo", "+", "!"}, {"x"}},
+      {"a shortened line", "abcd\r\nz\r\n", {"abcd", "-", "cd", "cd", "+", "!"}, {"ab", "z"}},
+      {"a line replaced by a longer one", "abcd\r\nz\r\n", {"ab", "@", "longer line", "cd", "+", "!"},
+       {"longer line", "z"}},
+      {"a CR inside a line", "ab\rcd\r\n", {"ab", "+", "!", "\rcd", "+", "?"}, {"abcd!"}},
+      {"a Ctrl-Z and what follows", "ab\r\n\x1a" "cd\r\n", {"cd", "+", "!"}, {"ab"}},
   };
-  for (const NewPairRow& row : rows) {
+  test::ScratchDir dir;
+  for (const LeftoverRow& row : rows) {
     RunState run;
     WorkBuffer work;
-    work.WorkfileName = "work.txt";
-    work.BodyLines = {row.line, "cd"};
-    WarmUp(run, work);
-    ReplaceScan(run, work, row.left, row.op, row.right);
-    ASSERT_EQ(work.BodyLines[0].size(), 2u) << row.name;
-    ReplaceScan(run, work, "ab", '+', "!");
-    EXPECT_EQ(work.BodyLines, (std::vector<std::string>{"ab!", "cd"})) << row.name;
+    LoadBytes(run, work, dir, row.bytes);
+    for (std::size_t d = 0; d + 2 < row.directives.size(); d += 3) {
+      ReplaceScan(run, work, row.directives[d], row.directives[d + 1][0], row.directives[d + 2]);
+    }
+    EXPECT_EQ(work.BodyLines.Lines(), row.after) << row.name;
   }
 }
 
-// A new load of as many lines as the last one starts with no pair sets of the last one's lines.
-TEST(ReplaceScanTest, ANewLoadDoesNotSearchWithThePairsOfTheLast) {
+// The first occurrence in each line, also where a line holds several and the
+// one before it none that fits.
+TEST(ReplaceScanTest, ChangesTheFirstOccurrenceOfEachLineInTheBlock) {
   test::ScratchDir dir;
-  test::WriteFileBytes(dir.Path("first.txt"), "aa\r\nbb\r\n");
-  test::WriteFileBytes(dir.Path("second.txt"), "ab\r\nba\r\n");
   RunState run;
   WorkBuffer work;
-  work.WorkfileName = dir.Path("first.txt");
-  LoadWorkfile(run, work);
-  WarmUp(run, work);
-  work.WorkfileName = dir.Path("second.txt");
-  LoadWorkfile(run, work);
-  ReplaceScan(run, work, "AB", '+', "!");
-  ReplaceScan(run, work, "BA", '+', "?");
-  EXPECT_EQ(work.BodyLines, (std::vector<std::string>{"ab!", "ba?"}));
+  LoadBytes(run, work, dir, "xAB ab\r\nAb\r\nnone\r\nxxab\r\n");
+  ReplaceScan(run, work, "ab", ' ', "[]");
+  EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"x[] ab", "[]", "none", "xx[]"}));
+  ReplaceScan(run, work, "[] AB", '+', "!");
+  EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"x[] ab!", "[]", "none", "xx[]"}));
 }
 
 TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
@@ -118,11 +124,11 @@ TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
   WorkBuffer work;
   work.WorkfileName = dir.Path("w.txt");
   LoadWorkfile(run, work);
-  ASSERT_EQ(work.BodyLines, (std::vector<std::string>{"Path=C:\\DOS", "netx /ps", "  rem x"}));
+  ASSERT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"Path=C:\\DOS", "netx /ps", "  rem x"}));
   for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", '+', ";x");
   ReplaceScan(run, work, "NETX /", ' ', "vlm /");
   ReplaceScan(run, work, "REM X", '@', "done");
-  EXPECT_EQ(work.BodyLines,
+  EXPECT_EQ(work.BodyLines.Lines(),
             (std::vector<std::string>{"Path=C:\\DOS;x;x;x;x;x;x;x;x;x;x", "vlm /ps", "done"}));
   EXPECT_EQ(work.HeadLines, (std::vector<std::string>{"@Echo Off"}));
 }

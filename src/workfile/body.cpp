@@ -1,0 +1,236 @@
+#include "workfile/body.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "workfile/work_buffer.h"
+
+namespace zubra32 {
+
+namespace {
+
+constexpr char LineFeed = '\n';
+constexpr char CarriageReturn = '\r';
+constexpr char EndOfFileMark = '\x1a';
+
+// Bytes left in the block where a line was shortened or moved out: a line
+// end, which no needle read from a definition line holds, so they seldom
+// make a candidate (and a candidate there is never taken).
+constexpr char Filler = LineFeed;
+
+bool StartsWithWideMark(std::string_view start) {
+  return start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF") ||
+         start.starts_with(std::string_view("\0\0\xFE\xFF", 4));
+}
+
+// Drops every CR of the bytes in place; gives the new length.
+std::size_t DropCarriageReturns(char* bytes, std::size_t size) {
+  char* to = static_cast<char*>(std::memchr(bytes, CarriageReturn, size));
+  if (to == nullptr) return size;
+  for (const char* from = to; from < bytes + size; ++from) {
+    if (*from != CarriageReturn) *to++ = *from;
+  }
+  return static_cast<std::size_t>(to - bytes);
+}
+
+}  // namespace
+
+BodyText::BodyText(const BodyText& other)
+    : blockSize_(other.blockSize_), lines_(other.lines_), changed_(other.changed_), sample_(other.sample_) {
+  if (other.block_) {
+    block_ = std::make_unique_for_overwrite<char[]>(blockSize_);
+    std::memcpy(block_.get(), other.block_.get(), blockSize_);
+  }
+}
+
+BodyText& BodyText::operator=(const BodyText& other) {
+  if (this != &other) *this = BodyText(other);
+  return *this;
+}
+
+void BodyText::Clear() {
+  block_.reset();
+  blockSize_ = 0;
+  lines_.clear();
+  changed_.clear();
+  sample_.fill(0);
+}
+
+BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t sizeHint, std::uint64_t maxBytes,
+                                    std::size_t maxLines) {
+  Clear();
+  LoadResult result;
+  // One block for the whole text, one byte more than expected to see its end
+  // in the same read; it grows only for a file that grew since it was sized.
+  std::uint64_t capacity = std::min(sizeHint, maxBytes) + 1;
+  block_ = std::make_unique_for_overwrite<char[]>(capacity);
+  std::size_t filled = 0;
+  std::size_t scanned = 0;  // bytes searched for Ctrl-Z so far
+  bool markSeen = false;
+  for (;;) {
+    if (filled == capacity) {
+      if (filled > maxBytes) break;
+      std::uint64_t larger = std::min<std::uint64_t>(capacity * 2, maxBytes + 1);
+      auto grown = std::make_unique_for_overwrite<char[]>(larger);
+      std::memcpy(grown.get(), block_.get(), filled);
+      block_ = std::move(grown);
+      capacity = larger;
+    }
+    std::int64_t count = read(block_.get() + filled, static_cast<std::size_t>(capacity - filled));
+    if (count < 0) {
+      result.Failed = true;
+      break;
+    }
+    if (count == 0) break;
+    filled += static_cast<std::size_t>(count);
+    // What follows a Ctrl-Z is never read as a line, so it need not be read at all.
+    markSeen = std::memchr(block_.get() + scanned, EndOfFileMark, filled - scanned) != nullptr;
+    scanned = filled;
+    if (markSeen) break;
+  }
+  blockSize_ = filled;
+  char* const bytes = block_.get();
+  std::string_view start(bytes, std::min<std::size_t>(filled, 4));
+  if (StartsWithWideMark(start)) {
+    result.WideMark = true;
+    return result;
+  }
+  std::size_t at = 0;
+  if (start.starts_with(Utf8ByteOrderMark)) {
+    result.ByteOrderMark = true;
+    at = Utf8ByteOrderMark.size();
+  }
+  const auto* mark = static_cast<const char*>(std::memchr(bytes, EndOfFileMark, filled));
+  const std::size_t end = mark == nullptr ? filled : static_cast<std::size_t>(mark - bytes);
+  result.TooManyBytes = end > maxBytes;
+
+  lines_.reserve(std::min<std::size_t>(maxLines, end - at + 1));
+  while (at < end && lines_.size() < maxLines) {
+    const auto* lineFeed = static_cast<const char*>(std::memchr(bytes + at, LineFeed, end - at));
+    const std::size_t lineEnd = lineFeed == nullptr ? end : static_cast<std::size_t>(lineFeed - bytes);
+    std::size_t trimmed = lineEnd;
+    while (trimmed > at && static_cast<unsigned char>(bytes[trimmed - 1]) <= ' ') --trimmed;
+    // A CR inside the line comes out; the line's trailing ones went with the trimming.
+    const std::size_t size = DropCarriageReturns(bytes + at, trimmed - at);
+    std::fill(bytes + at + size, bytes + trimmed, Filler);
+    if (!result.EchoOff && IsEchoOffLine(std::string_view(bytes + at, size))) {
+      result.EchoOff = true;
+    } else {
+      lines_.push_back({at, size, false});
+    }
+    at = lineEnd + (lineFeed == nullptr ? 0 : 1);
+  }
+  result.TooManyLines = lines_.size() == maxLines && at < end;
+  Sample();
+  return result;
+}
+
+void BodyText::Sample() {
+  // The bytes at the start of up to 32 lines spread over the body.
+  constexpr std::size_t SampledLines = 32;
+  constexpr std::size_t SampledBytes = 256;
+  sample_.fill(0);
+  std::size_t step = Count() / SampledLines + 1;
+  for (std::size_t i = 0; i < Count(); i += step) CountBytes(Line(i).substr(0, SampledBytes), sample_);
+}
+
+void BodyText::Append(std::string_view line) {
+  lines_.push_back({changed_.size(), line.size(), true});
+  changed_.emplace_back(line);
+}
+
+std::string_view BodyText::Line(std::size_t index) const {
+  const Span& span = lines_[index];
+  if (span.apart) return std::string_view(changed_[span.offset]).substr(0, span.size);
+  return std::string_view(block_.get() + span.offset, span.size);
+}
+
+std::vector<std::string> BodyText::Lines() const {
+  std::vector<std::string> lines;
+  lines.reserve(Count());
+  for (std::size_t i = 0; i < Count(); ++i) lines.emplace_back(Line(i));
+  return lines;
+}
+
+std::string& BodyText::Apart(std::size_t index) {
+  Span& span = lines_[index];
+  if (!span.apart) {
+    char* old = block_.get() + span.offset;
+    changed_.emplace_back(old, span.size);
+    std::fill(old, old + span.size, Filler);
+    span.offset = changed_.size() - 1;
+    span.apart = true;
+  }
+  return changed_[span.offset];
+}
+
+void BodyText::SetLine(std::size_t index, std::string_view text) {
+  Span& span = lines_[index];
+  if (!span.apart && text.size() <= span.size) {
+    char* line = block_.get() + span.offset;
+    std::copy(text.begin(), text.end(), line);
+    std::fill(line + text.size(), line + span.size, Filler);
+  } else {
+    Apart(index).assign(text);
+  }
+  span.size = text.size();
+}
+
+void BodyText::AppendToLine(std::size_t index, std::string_view text) {
+  if (text.empty()) return;
+  Apart(index).append(text);
+  lines_[index].size += text.size();
+}
+
+void BodyText::ReplaceInLine(std::size_t index, std::size_t at, std::size_t count, std::string_view text) {
+  Span& span = lines_[index];
+  if (!span.apart && text.size() <= count) {
+    // Shorter or as long: in place, the rest of the line moved up.
+    char* line = block_.get() + span.offset;
+    std::copy(text.begin(), text.end(), line + at);
+    std::memmove(line + at + text.size(), line + at + count, span.size - at - count);
+    std::size_t size = span.size - count + text.size();
+    std::fill(line + size, line + span.size, Filler);
+    span.size = size;
+    return;
+  }
+  Apart(index).replace(at, count, text);
+  span.size = span.size - count + text.size();
+}
+
+void BodyText::ForEachHolding(const FoldedSearch& search,
+                              const std::function<void(std::size_t, std::size_t)>& visit) {
+  const std::size_t length = search.Size();
+  if (length == 0) return;
+  for (std::size_t i = 0; i < Count();) {
+    if (lines_[i].apart) {
+      std::size_t found = search.FindIn(Line(i));
+      if (found != FoldedSearch::npos) visit(i, found);
+      ++i;
+      continue;
+    }
+    // A run of lines i .. last - 1 in the block, in ascending order there:
+    // searched as one, each candidate placed in its line.
+    std::size_t last = i + 1;
+    while (last < Count() && !lines_[last].apart) ++last;
+    const char* const bytes = block_.get();
+    const std::size_t runEnd = lines_[last - 1].offset + lines_[last - 1].size;
+    std::size_t line = i;
+    std::size_t from = lines_[i].offset;
+    while (from < runEnd) {
+      std::size_t found = search.FindIn(std::string_view(bytes + from, runEnd - from));
+      if (found == FoldedSearch::npos) break;
+      found += from;
+      while (line + 1 < last && lines_[line + 1].offset <= found) ++line;
+      const Span& span = lines_[line];
+      // A candidate reaching past its line's end, or in the bytes between two
+      // lines, is none: no later one in that line can fit either.
+      if (found + length <= span.offset + span.size) visit(line, found - span.offset);
+      if (++line == last) break;
+      from = lines_[line].offset;
+    }
+    i = last;
+  }
+}
+
+}  // namespace zubra32
