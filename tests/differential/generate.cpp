@@ -19,9 +19,9 @@
 
 namespace {
 
-std::mt19937 random;
+std::mt19937 generator;
 
-std::size_t Below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); }
+std::size_t Below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(generator); }
 bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
 template <typename T>
 const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: generate SEED\n");
     return 2;
   }
-  random.seed(static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)));
+  generator.seed(static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)));
   constexpr int Workfiles = 4;
   std::vector<std::vector<std::string>> lines(Workfiles);
   for (int w = 0; w < Workfiles; ++w) {
