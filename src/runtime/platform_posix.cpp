@@ -62,7 +62,10 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-// A descriptor closed when the object goes, unless released.
+bool IsCachedDirectory(int fd);
+
+// A descriptor closed when the object goes, unless released (or one of the
+// run's cached directories, which stay open).
 class Descriptor {
  public:
   explicit Descriptor(int fd = -1) : fd_(fd) {}
@@ -72,7 +75,7 @@ class Descriptor {
   int Get() const { return fd_; }
   int Release() { return std::exchange(fd_, -1); }
   void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0 && !IsCachedDirectory(fd_)) close(fd_);
     fd_ = fd;
   }
 
@@ -117,6 +120,48 @@ bool OpenParent(int base, const std::string& path, Descriptor& directory, std::s
   return directory.Get() >= 0;
 }
 
+// The directories that held Workfiles, each opened once: a later Workfile
+// in the same directory costs a stat of its path instead of an open and a
+// close. An entry is taken only while the path still leads to the very
+// directory it holds (the same device and number), so a directory put in
+// another's place, or a later run in the same process, gets its own.
+struct CachedDirectoryEntry {
+  std::string path;
+  dev_t device;
+  ino_t number;
+  int fd;
+};
+constexpr std::size_t MaxCachedDirectories = 32;
+std::vector<CachedDirectoryEntry> directoryCache;
+
+bool IsCachedDirectory(int fd) {
+  return std::any_of(directoryCache.begin(), directoryCache.end(),
+                     [fd](const CachedDirectoryEntry& entry) { return entry.fd == fd; });
+}
+
+// Opens the directory `path` names (from the working directory), or gives
+// the cached handle of it.
+int OpenDirectoryCached(const std::string& path) {
+  struct stat status {};
+  if (path.size() >= PATH_MAX || stat(path.c_str(), &status) != 0) return OpenDirectoryAt(AT_FDCWD, path);
+  for (auto entry = directoryCache.begin(); entry != directoryCache.end(); ++entry) {
+    if (entry->path != path) continue;
+    if (entry->device == status.st_dev && entry->number == status.st_ino) return entry->fd;
+    // The path leads elsewhere now: the old handle is let go.
+    close(entry->fd);
+    directoryCache.erase(entry);
+    break;
+  }
+  int fd = OpenDirectoryAt(AT_FDCWD, path);
+  if (fd < 0) return fd;
+  struct stat opened {};
+  if (directoryCache.size() < MaxCachedDirectories && fstat(fd, &opened) == 0 && opened.st_dev == status.st_dev &&
+      opened.st_ino == status.st_ino) {
+    directoryCache.push_back({path, opened.st_dev, opened.st_ino, fd});
+  }
+  return fd;
+}
+
 EntryKind KindOf(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) {
@@ -142,20 +187,23 @@ bool CloseDescriptor(int fd, ErrorCode& error) {
 }
 
 // Follows the symbolic links that `name` leads through to the entry at the
-// end, which need not exist: `directory` then holds it as `entry`. Every step
-// works from the directory handle of the step before.
-bool ResolveFinalEntry(const std::string& name, Descriptor& directory, std::string& entry, ErrorCode& error) {
+// end, which need not exist: `directory` then holds it as `entry`, and
+// `status` what the last look at it found (`found` false when there is none).
+// Every step works from the directory handle of the step before.
+bool ResolveFinalEntry(const std::string& name, Descriptor& directory, std::string& entry, struct stat& status,
+                       bool& found, ErrorCode& error) {
   constexpr int MaxLinkSteps = 40;
-  if (!OpenParent(AT_FDCWD, name, directory, entry)) {
+  auto [directoryPart, lastPart] = SplitLast(name);
+  directory.Reset(OpenDirectoryCached(directoryPart));
+  entry = lastPart;
+  if (directory.Get() < 0) {
     error = errno;
     return false;
   }
   for (int step = 0; step < MaxLinkSteps; ++step) {
-    struct stat status {};
-    if (entry.empty() || fstatat(directory.Get(), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(status.st_mode)) {
-      return true;
-    }
+    found = !entry.empty() && fstatat(directory.Get(), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found) error = entry.empty() ? EISDIR : errno;
+    if (!found || !S_ISLNK(status.st_mode)) return true;
     std::string target(PATH_MAX, '\0');
     ssize_t length;
     while ((length = readlinkat(directory.Get(), entry.c_str(), target.data(), target.size())) ==
@@ -271,18 +319,18 @@ std::string RandomSuffix() {
 // file system keeps none.
 bool ListAttributes(int fd, std::vector<std::string>& names) {
   names.clear();
-  std::string list;
-  for (;;) {
-    ssize_t size = flistxattr(fd, nullptr, 0);
+  // Most files have no attributes or a few: one call with room for them.
+  std::string list(256, '\0');
+  ssize_t size = flistxattr(fd, list.data(), list.size());
+  while (size < 0) {
+    if (errno == ENOTSUP) return true;
+    if (errno != ERANGE) return false;
+    size = flistxattr(fd, nullptr, 0);
     if (size < 0) return errno == ENOTSUP;
     list.resize(static_cast<std::size_t>(size));
     size = flistxattr(fd, list.data(), list.size());
-    if (size >= 0) {
-      list.resize(static_cast<std::size_t>(size));
-      break;
-    }
-    if (errno != ERANGE) return false;
   }
+  list.resize(static_cast<std::size_t>(size));
   for (std::size_t at = 0; at < list.size();) {
     std::size_t end = list.find('\0', at);
     if (end == std::string::npos) end = list.size();
@@ -313,8 +361,8 @@ bool GuardsAccess(const std::string& name) { return name.rfind("system.", 0) == 
 // Gives `to` the extended attributes of `from` and takes from it those that
 // `from` lacks (a directory's default ACL, a label of its own). Attributes of
 // other namespaces that we may not copy are left; one that guards access fails
-// the copy.
-bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
+// the copy. `changed` tells whether any attribute of `to` was set or removed.
+bool CopyExtendedAttributes(int from, int to, bool& changed, ErrorCode& error) {
   std::vector<std::string> names, present;
   if (!ListAttributes(from, names) || !ListAttributes(to, present)) {
     error = errno;
@@ -322,6 +370,7 @@ bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
   }
   std::string value;
   for (const std::string& name : names) {
+    changed = true;
     if (ReadAttribute(from, name, value) && fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0) continue;
     if (GuardsAccess(name)) {
       error = errno;
@@ -330,6 +379,7 @@ bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
   }
   for (const std::string& name : present) {
     if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    changed = true;
     if (fremovexattr(to, name.c_str()) != 0 && errno != ENODATA && GuardsAccess(name)) {
       error = errno;
       return false;
@@ -343,12 +393,7 @@ bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
 // twelve mode bits, then the extended attributes. Without root, the group is
 // kept where we belong to it, and the set-user-ID bit only on a file that was
 // ours already: it must not come to name us instead of the old owner.
-bool CopyAttributes(int from, int to, ErrorCode& error) {
-  struct stat original {}, copy {};
-  if (fstat(from, &original) != 0 || fstat(to, &copy) != 0) {
-    error = errno;
-    return false;
-  }
+bool CopyAttributes(int from, const struct stat& original, int to, ErrorCode& error) {
   mode_t mode = original.st_mode & 07777;
   if (geteuid() == 0) {
     if (fchown(to, original.st_uid, original.st_gid) != 0) {
@@ -356,20 +401,34 @@ bool CopyAttributes(int from, int to, ErrorCode& error) {
       return false;
     }
   } else {
+    struct stat copy {};
+    if (fstat(to, &copy) != 0) {
+      error = errno;
+      return false;
+    }
     if (original.st_gid != copy.st_gid) fchown(to, static_cast<uid_t>(-1), original.st_gid);
     if (original.st_uid != copy.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
   }
-  if (fchmod(to, mode) != 0 || !CopyExtendedAttributes(from, to, error)) {
+  bool changed = false;
+  if (fchmod(to, mode) != 0 || !CopyExtendedAttributes(from, to, changed, error)) {
     if (error == 0) error = errno;
     return false;
   }
   // Setting an ACL sets the permission bits from it and may drop set-group-ID.
-  if (fstat(to, &copy) != 0 || ((copy.st_mode & 07777) != mode && fchmod(to, mode) != 0)) {
+  struct stat copy {};
+  if (changed && (fstat(to, &copy) != 0 || ((copy.st_mode & 07777) != mode && fchmod(to, mode) != 0))) {
     error = errno;
     return false;
   }
   return true;
 }
+
+// What BeginReplacement saw of the held Workfile, for CommitReplacement to
+// copy: the file is looked at once per write-back.
+struct {
+  int file = -1;
+  struct stat status {};
+} beganWith;
 
 }  // namespace
 
@@ -517,16 +576,16 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
   for (;;) {
     Descriptor directory;
     std::string entry;
-    if (!ResolveFinalEntry(OsName(name), directory, entry, error)) return HoldResult::Failed;
-    // Only a regular file is ever opened: a device or pipe is not even touched.
     struct stat status {};
-    if (fstatat(directory.Get(), entry.empty() ? "." : entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      error = errno;
-      return HoldResult::Failed;
-    }
+    bool found = false;
+    if (!ResolveFinalEntry(OsName(name), directory, entry, status, found, error)) return HoldResult::Failed;
+    // Only a regular file is ever opened: a device or pipe is not even touched.
+    if (entry.empty()) return HoldResult::NotRegular;  // the name ends in a slash: a directory
+    if (!found) return HoldResult::Failed;
     if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
     // Opened for writing as well when we may, for the exclusive lock; without
     // waiting, and not through a link, should the entry change meanwhile.
+    // What was opened is looked at once the lock is taken.
     constexpr int Flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     bool writable = true;
     Descriptor file(openat(directory.Get(), entry.c_str(), O_RDWR | Flags));
@@ -538,11 +597,6 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
       error = errno;
       return HoldResult::Failed;
     }
-    if (fstat(file.Get(), &status) != 0) {
-      error = errno;
-      return HoldResult::Failed;
-    }
-    if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
     if (!LockUntil(file.Get(), writable, deadline, error)) {
       return error == EWOULDBLOCK ? HoldResult::Locked : HoldResult::Failed;
     }
@@ -553,6 +607,7 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
       error = errno;
       return HoldResult::Failed;
     }
+    if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
     if (fstatat(directory.Get(), entry.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == status.st_dev &&
         named.st_ino == status.st_ino) {
       if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return HoldResult::TooLarge;
@@ -569,7 +624,9 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
 
 void ReleaseWorkfile(HeldWorkfile& held) {
   if (held.file != InvalidHandle) close(static_cast<int>(held.file));
-  if (held.directory != InvalidHandle) close(static_cast<int>(held.directory));
+  if (held.directory != InvalidHandle && !IsCachedDirectory(static_cast<int>(held.directory))) {
+    close(static_cast<int>(held.directory));
+  }
   held = HeldWorkfile{};
 }
 
@@ -579,6 +636,7 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
   // read-only attribute would; otherwise the system decided at the load
   // whether we may write it.
   struct stat status {};
+  beganWith.file = -1;
   if (fstat(static_cast<int>(held.file), &status) != 0) {
     error = errno;
     return false;
@@ -587,9 +645,12 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
     error = EACCES;
     return false;
   }
+  beganWith.file = static_cast<int>(held.file);
+  beganWith.status = status;
   if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
   // The temporary file's name keeps well below the length limit of one name.
-  const std::string stem = "." + held.nameInDirectory.substr(0, 64) + ".zubra32-";
+  std::string stem = ".";
+  stem.append(held.nameInDirectory, 0, 64).append(".zubra32-");
   const int directory = static_cast<int>(held.directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = stem + RandomSuffix();
@@ -614,7 +675,16 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
 
   // Everything about the new file is on disk before its name is: the attributes
   // first, then one flush for them and the text.
-  bool ok = CopyAttributes(static_cast<int>(held.file), fd, error);
+  // The Workfile's attributes as BeginReplacement saw them (looked at again
+  // only for a replacement it did not begin).
+  struct stat original = beganWith.status;
+  bool ok = true;
+  if (beganWith.file != static_cast<int>(held.file) && fstat(static_cast<int>(held.file), &original) != 0) {
+    error = errno;
+    ok = false;
+  }
+  beganWith.file = -1;
+  ok = ok && CopyAttributes(static_cast<int>(held.file), original, fd, error);
   if (ok && (Fails(FaultKind::Flush, fd, {}, error) || fsync(fd) != 0)) {
     if (error == 0) error = errno;
     ok = false;
