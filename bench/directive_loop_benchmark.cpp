@@ -96,6 +96,8 @@ class ScratchWorkfile {
     WorkBuffer work;
     work.WorkfileName = path_;
     LoadWorkfile(run, work);
+    // Let go of the file, or the next load of it waits for the lock to time out.
+    platform::ReleaseWorkfile(work.Held);
     return work;
   }
 

@@ -9,6 +9,13 @@
 # W2 heavy       1,000 directives on a 2,500-line file of 80-byte lines
 # W3 many files  500 sections, each a 200-line file with 5 directives
 # W4 long lines  10 directives on 2,500 lines of 4,000 bytes
+# W5 very long   10 directives on 2,500 lines of 200,000 bytes (500 MB)
+#
+# For each workload with one Workfile (W2, W4, W5) it also times the floor:
+# copying the Workfile with `dd conv=fsync` plus one memchr pass over it per
+# directive (bench/memchr_pass.cpp), and it gives zubra32's peak resident
+# memory (/usr/bin/time -v) beside the Workfile's size. W5 is not in the
+# default set (it needs about 3 GB of disk and minutes): ask for it with --only.
 #
 # Without --program it builds zubra32 (Release) into build-bench/. hyperfine is
 # used when installed, else each command runs N times and the median is taken.
@@ -24,6 +31,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 runs=30
 only="W1 W2 W3 W4"
 program=""
+floor_tool=""
 keep=0
 callgrind=0
 
@@ -34,7 +42,7 @@ while [ $# -gt 0 ]; do
     --program) program=$(realpath "$2"); shift 2 ;;
     --keep) keep=1; shift ;;
     --callgrind) callgrind=1; shift ;;
-    *) echo "usage: bash bench/run.sh [--runs N] [--only \"W1 W2 W3 W4\"] [--program PATH] [--keep] [--callgrind]" >&2; exit 2 ;;
+    *) echo "usage: bash bench/run.sh [--runs N] [--only \"W1 W2 W3 W4 W5\"] [--program PATH] [--keep] [--callgrind]" >&2; exit 2 ;;
   esac
 done
 
@@ -203,6 +211,37 @@ gen_w4() {
       # The mark moves from the front to somewhere in the line.
       if (n == 1) { at = int(rand() * 3900) + 1; text = substr(text, length(k[1]) + 2); text = substr(text, 1, at) mixcase(k[1]) substr(text, at + 1, 3993 - at) "X" }
       printf "%s\r\n", substr(text, 1, 4000) > (dir "/orig/long.txt")
+    }
+    print "group\tlong.txt" > (dir "/plan")
+    for (m = 1; m <= 10; m++) {
+      key = sprintf("mark%02d", m)
+      if (m % 4 == 1) printf "change\t%s\tMARKED%02d\n", key, m > (dir "/plan")
+      if (m % 4 == 2) printf "add\t%s\t /M:%02d\n", key, m > (dir "/plan")
+      if (m % 4 == 3) printf "remove\t%s\tc:\\windows\\command\n", key > (dir "/plan")
+      if (m % 4 == 0) printf "replace\t%s\tREM long line %02d replaced\n", key, m > (dir "/plan")
+    }
+  }' dir="$1" /dev/null
+}
+
+# The lines of W4, 50 times as long: each line is 50 pieces of 4,000 bytes
+# taken from a pool of 64 (building a 200,000-byte line word by word would
+# take awk minutes), the marks placed as in W4.
+gen_w5() {
+  mkdir -p "$1/orig"
+  awk -v seed=5 "$awk_lines"'
+  END {
+    srand(seed)
+    for (p = 1; p <= 64; p++) { n = 0; pool[p] = line(4000, k, n) }
+    for (m = 1; m <= 10; m++) for (j = 1; j <= 5; j++) marks[int(rand() * 2500) + 1] = sprintf("mark%02d", m)
+    for (i = 1; i <= 2500; i++) {
+      at = (i in marks) ? int(rand() * 50) + 1 : 0
+      for (c = 1; c <= 50; c++) {
+        piece = pool[int(rand() * 64) + 1]
+        # The mark goes into one piece, which keeps its length.
+        if (c == at) { off = int(rand() * 3900) + 1; piece = substr(piece, 1, off) mixcase(marks[i]) substr(piece, off + 7) }
+        printf "%s%s", (c > 1 ? " " : ""), substr(piece, 1, 3999) > (dir "/orig/long.txt")
+      }
+      printf "X\r\n" > (dir "/orig/long.txt")
     }
     print "group\tlong.txt" > (dir "/plan")
     for (m = 1; m <= 10; m++) {
@@ -394,13 +433,41 @@ if [ "$callgrind" -eq 1 ]; then
   exit 0
 fi
 
+# The floor's memchr passes, built with the system's compiler.
+floor_tool="$work/memchr_pass"
+"${CXX:-g++}" -std=c++20 -O2 -o "$floor_tool" "$root/bench/memchr_pass.cpp"
+
+# floor_command DIR: for a workload with one Workfile, writes cmd-floor:
+# copying it with dd conv=fsync, then a memchr pass over it per directive.
+floor_command() {
+  local dir=$1 files directives
+  files=$(ls "$dir/orig" | wc -l)
+  [ "$files" -eq 1 ] || return 1
+  local file
+  file=$(ls "$dir/orig")
+  directives=$(grep -cvE '^(group|debug|start|end)' "$dir/plan" || true)
+  printf "sh -c 'dd if=%s of=%s bs=1M conv=fsync status=none && %s %s %d >/dev/null'\n" \
+    "$dir/orig/$file" "$dir/run-floor/$file" "$floor_tool" "$dir/run-floor/$file" "$directives" >"$dir/cmd-floor"
+}
+
+# peak_rss DIR: zubra32's peak resident memory in MB on a fresh copy, and the Workfiles' size.
+peak_rss() {
+  local dir=$1 kb size
+  fresh "$dir" zubra32
+  kb=$(sh -c "/usr/bin/time -v $(cat "$dir/cmd-zubra32")" 2>&1 >/dev/null | awk -F': ' '/Maximum resident/ { print $2 }')
+  size=$(du -sk "$dir/orig" | awk '{ print $1 }')
+  awk -v kb="$kb" -v size="$size" 'BEGIN { printf "%.1f MB (Workfiles %.1f MB, %.2fx)", kb / 1024, size / 1024, kb / size }'
+}
+
 echo "zubra32:  $program"
 echo "machine:  $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(nproc) cores; $(sed --version | head -1); perl $(perl -e 'print $^V')"
 echo "files on: $(df -PT "$work" | awk 'NR == 2 { print $2 " (" $1 ")" }'); $runs runs each$(command -v hyperfine >/dev/null && echo ", hyperfine")"
+echo "load:     $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 minutes) at the start"
 echo
-printf '%-4s %9s %9s %9s %8s %8s' "" "zubra32" "sed -i" "perl -i" "sed/z" "perl/z"
+printf '%-4s %9s %9s %9s %8s %8s %9s %8s' "" "zubra32" "sed -i" "perl -i" "sed/z" "perl/z" "floor" "z/floor"
 if [ -n "$nosync" ]; then printf ' %9s %7s' "unflushed" "flushes"; fi
 printf '   (median ms)\n'
+rss_lines=""
 for w in $only; do
   dir="$work/$w"
   mkdir -p "$dir"
@@ -411,9 +478,22 @@ for w in $only; do
   s=$(time_command "$dir" sed)
   p=$(time_command "$dir" perl)
   printf '%-4s %s %s %s %s %s' "$w" "$(ms "$z")" "$(ms "$s")" "$(ms "$p")" "$(ratio "$s" "$z")" "$(ratio "$p" "$z")"
+  if floor_command "$dir"; then
+    f=$(time_command "$dir" floor)
+    printf ' %s %s' "$(ms "$f")" "$(ratio "$z" "$f")"
+  else
+    printf ' %9s %8s' "-" "-"
+  fi
   if [ -n "$nosync" ]; then
     u=$(time_command "$dir" zubra32 "LD_PRELOAD=$nosync")
     printf ' %s %6.0f%%' "$(ms "$u")" "$(awk -v z="$z" -v u="$u" 'BEGIN { print (z - u) / z * 100 }')"
   fi
   printf '\n'
+  rss_lines+="$w   $(peak_rss "$dir")"$'\n'
+  # W5's copies take gigabytes: gone before the next workload.
+  rm -rf "$dir"
 done
+echo
+echo "zubra32's peak resident memory:"
+printf '%s' "$rss_lines"
+echo "load:     $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 minutes) at the end"

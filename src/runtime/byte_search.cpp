@@ -3,6 +3,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define ZUBRA32_AVX2_SEARCH 1
+#endif
 
 namespace zubra32 {
 
@@ -17,7 +21,28 @@ bool IsLetter(unsigned char byte) {
   return lower >= 'a' && lower <= 'z';
 }
 
+unsigned char Folded(char byte) {
+  auto value = static_cast<unsigned char>(byte);
+  return IsLetter(value) ? value | 0x20u : value;
+}
+
+void AddPair(PairSet& set, unsigned char first, unsigned char second) {
+  // The multiplier is odd, so the pairs with the same second byte spread over all 256 bits.
+  unsigned bit = (first * 41u + second) & 255u;
+  set.Bits[bit >> 6] |= std::uint64_t{1} << (bit & 63u);
+}
+
 }  // namespace
+
+PairSet FoldedPairsOf(std::string_view text) {
+  PairSet set;
+  if (text.size() > PairSetLimit) {
+    set.Bits.fill(~std::uint64_t{0});
+    return set;
+  }
+  for (std::size_t i = 1; i < text.size(); ++i) AddPair(set, Folded(text[i - 1]), Folded(text[i]));
+  return set;
+}
 
 FoldedSearch::FoldedSearch(std::string_view needle, const ByteCounts& counts)
     : folded_(needle.size(), '\0'), masks_(needle.size(), '\0') {
@@ -30,6 +55,9 @@ FoldedSearch::FoldedSearch(std::string_view needle, const ByteCounts& counts)
     auto byte = static_cast<unsigned char>(needle[i]);
     masks_[i] = static_cast<char>(IsLetter(byte) ? 0x20 : 0);
     folded_[i] = static_cast<char>(byte | static_cast<unsigned char>(masks_[i]));
+  }
+  for (std::size_t i = 1; i < needle.size(); ++i) {
+    AddPair(pairs_, static_cast<unsigned char>(folded_[i - 1]), static_cast<unsigned char>(folded_[i]));
   }
   if (needle.size() < 2) return;
   // The rarest byte, then the rarest other byte value (another position at least).
@@ -62,6 +90,52 @@ bool FoldedSearch::MatchesAt(const char* at) const {
   return true;
 }
 
+#if defined(ZUBRA32_AVX2_SEARCH)
+namespace {
+
+// The processor has 32-byte vectors (asked once).
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+}  // namespace
+
+// The candidate test of FindIn on 64 positions a step, in two 32-byte
+// blocks; gives the first whole match, or npos with `start` at the first
+// position it has not tested.
+__attribute__((target("avx2"))) std::size_t FoldedSearch::FindWide(const char* begin, std::size_t starts,
+                                                                   std::size_t& start) const {
+  const __m256i firstWanted = _mm256_set1_epi8(folded_[first_]), firstFold = _mm256_set1_epi8(masks_[first_]);
+  const __m256i secondWanted = _mm256_set1_epi8(folded_[second_]), secondFold = _mm256_set1_epi8(masks_[second_]);
+  for (; start + 64 <= starts; start += 64) {
+    const char* at = begin + start;
+    __m256i firstLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + first_));
+    __m256i secondLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + second_));
+    __m256i firstHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 + first_));
+    __m256i secondHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 + second_));
+    __m256i low = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(firstLow, firstFold), firstWanted),
+                                   _mm256_cmpeq_epi8(_mm256_or_si256(secondLow, secondFold), secondWanted));
+    __m256i high = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(firstHigh, firstFold), firstWanted),
+                                    _mm256_cmpeq_epi8(_mm256_or_si256(secondHigh, secondFold), secondWanted));
+    __m256i any = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(any, any)) continue;
+    std::uint64_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+                         (std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32);
+    // Candidates come in ascending order, so the first whole match is the leftmost.
+    while (bits != 0) {
+      std::size_t at = start + static_cast<std::size_t>(__builtin_ctzll(bits));
+      if (MatchesAt(begin + at)) return at;
+      bits &= bits - 1;
+    }
+  }
+  return npos;
+}
+#endif
+
 std::size_t FoldedSearch::FindIn(std::string_view text) const {
   const std::size_t length = folded_.size();
   if (length == 0 || text.size() < length) return npos;
@@ -70,6 +144,11 @@ std::size_t FoldedSearch::FindIn(std::string_view text) const {
   const char firstByte = folded_[first_], firstMask = masks_[first_];
   const char secondByte = folded_[second_], secondMask = masks_[second_];
   std::size_t start = 0;
+#if defined(ZUBRA32_AVX2_SEARCH)
+  if (starts >= 64 && HasAvx2()) {
+    if (std::size_t found = FindWide(begin, starts, start); found != npos) return found;
+  }
+#endif
 #if defined(__SSE2__)
   // 16 candidates a step: the two rare bytes of each, both tested at once.
   const __m128i firstWanted = _mm_set1_epi8(firstByte), firstFold = _mm_set1_epi8(firstMask);
@@ -80,7 +159,6 @@ std::size_t FoldedSearch::FindIn(std::string_view text) const {
     __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, firstFold), firstWanted),
                                  _mm_cmpeq_epi8(_mm_or_si128(second, secondFold), secondWanted));
     auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both));
-    // Candidates come in ascending order, so the first whole match is the leftmost.
     while (candidates != 0) {
       std::size_t at = start + static_cast<std::size_t>(__builtin_ctz(candidates));
       if (MatchesAt(begin + at)) return at;

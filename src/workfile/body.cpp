@@ -36,7 +36,12 @@ std::size_t DropCarriageReturns(char* bytes, std::size_t size) {
 }  // namespace
 
 BodyText::BodyText(const BodyText& other)
-    : blockSize_(other.blockSize_), lines_(other.lines_), changed_(other.changed_), sample_(other.sample_) {
+    : blockSize_(other.blockSize_),
+      lines_(other.lines_),
+      changed_(other.changed_),
+      sample_(other.sample_),
+      pairs_(other.pairs_),
+      scans_(other.scans_) {
   if (other.block_) {
     block_ = std::make_unique_for_overwrite<char[]>(blockSize_);
     std::memcpy(block_.get(), other.block_.get(), blockSize_);
@@ -54,6 +59,8 @@ void BodyText::Clear() {
   lines_.clear();
   changed_.clear();
   sample_.fill(0);
+  pairs_.clear();
+  scans_ = 0;
 }
 
 BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t sizeHint, std::uint64_t maxBytes,
@@ -137,6 +144,11 @@ void BodyText::Sample() {
 void BodyText::Append(std::string_view line) {
   lines_.push_back({changed_.size(), line.size(), true});
   changed_.emplace_back(line);
+  if (!pairs_.empty()) pairs_.push_back(FoldedPairsOf(line));
+}
+
+void BodyText::LineChanged(std::size_t index) {
+  if (!pairs_.empty()) pairs_[index] = FoldedPairsOf(Line(index));
 }
 
 std::string_view BodyText::Line(std::size_t index) const {
@@ -174,12 +186,14 @@ void BodyText::SetLine(std::size_t index, std::string_view text) {
     Apart(index).assign(text);
   }
   span.size = text.size();
+  LineChanged(index);
 }
 
 void BodyText::AppendToLine(std::size_t index, std::string_view text) {
   if (text.empty()) return;
   Apart(index).append(text);
   lines_[index].size += text.size();
+  LineChanged(index);
 }
 
 void BodyText::ReplaceInLine(std::size_t index, std::size_t at, std::size_t count, std::string_view text) {
@@ -192,16 +206,61 @@ void BodyText::ReplaceInLine(std::size_t index, std::size_t at, std::size_t coun
     std::size_t size = span.size - count + text.size();
     std::fill(line + size, line + span.size, Filler);
     span.size = size;
-    return;
+    return LineChanged(index);
   }
   Apart(index).replace(at, count, text);
   span.size = span.size - count + text.size();
+  LineChanged(index);
+}
+
+void BodyText::Repack() {
+  std::size_t bytes = 0;
+  for (const Span& span : lines_) bytes += span.size + 1;
+  auto block = std::make_unique_for_overwrite<char[]>(bytes);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < Count(); ++i) {
+    std::string_view line = Line(i);
+    std::copy(line.begin(), line.end(), block.get() + at);
+    block[at + line.size()] = LineFeed;
+    lines_[i] = {at, line.size(), false};
+    at += line.size() + 1;
+  }
+  block_ = std::move(block);
+  blockSize_ = bytes;
+  changed_.clear();
+}
+
+bool BodyText::UsePairSets() {
+  // Pair sets pay for themselves once a body has been searched a few times,
+  // and only where most lines are short enough to have a set that is not full.
+  constexpr std::size_t ScansBeforePairSets = 8;
+  if (!pairs_.empty()) return true;
+  if (++scans_ < ScansBeforePairSets || Empty()) return false;
+  std::size_t bytes = 0;
+  for (const Span& span : lines_) bytes += span.size;
+  if (bytes / Count() > PairSetLimit / 2) return false;
+  pairs_.reserve(Count());
+  for (std::size_t i = 0; i < Count(); ++i) pairs_.push_back(FoldedPairsOf(Line(i)));
+  return true;
 }
 
 void BodyText::ForEachHolding(const FoldedSearch& search,
                               const std::function<void(std::size_t, std::size_t)>& visit) {
   const std::size_t length = search.Size();
   if (length == 0) return;
+  if (UsePairSets()) {
+    for (std::size_t i = 0; i < Count(); ++i) {
+      if (!pairs_[i].Covers(search.Pairs())) continue;
+      std::size_t found = search.FindIn(Line(i));
+      if (found != FoldedSearch::npos) visit(i, found);
+    }
+    return;
+  }
+  // Many lines stored apart cut the block into short runs, each a search of
+  // its own: once they are many for the size of the block, all lines go back
+  // into one new block (a copy of the body, which a large body never pays).
+  constexpr std::size_t BytesPerApartLine = 4096;
+  if (changed_.size() >= 16 && changed_.size() * BytesPerApartLine >= blockSize_) Repack();
   for (std::size_t i = 0; i < Count();) {
     if (lines_[i].apart) {
       std::size_t found = search.FindIn(Line(i));

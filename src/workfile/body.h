@@ -86,12 +86,20 @@ class BodyText {
   // Stores the line apart (it is to grow) and gives its string.
   std::string& Apart(std::size_t index);
   void Sample();
+  void Repack();
+  bool UsePairSets();
+  void LineChanged(std::size_t index);
 
   std::unique_ptr<char[]> block_;  // the bytes as read; bytes outside the spans are never read as lines
   std::size_t blockSize_ = 0;
   std::vector<Span> lines_;
   std::vector<std::string> changed_;
   ByteCounts sample_{};
+  // For a body of short lines searched often: the pair set of each line,
+  // built at the ScansBeforePairSets-th search and kept up by every edit. A
+  // line that lacks one of the needle's pairs is passed over unsearched.
+  std::vector<PairSet> pairs_;
+  std::size_t scans_ = 0;
 };
 
 }  // namespace zubra32
