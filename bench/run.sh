@@ -456,7 +456,11 @@ peak_rss() {
   fresh "$dir" zubra32
   kb=$(sh -c "/usr/bin/time -v $(cat "$dir/cmd-zubra32")" 2>&1 >/dev/null | awk -F': ' '/Maximum resident/ { print $2 }')
   size=$(du -sk "$dir/orig" | awk '{ print $1 }')
-  awk -v kb="$kb" -v size="$size" 'BEGIN { printf "%.1f MB (Workfiles %.1f MB, %.2fx)", kb / 1024, size / 1024, kb / size }'
+  awk -v kb="$kb" -v size="$size" 'BEGIN {
+    printf "%.1f MB (Workfiles %.1f MB", kb / 1024, size / 1024
+    if (size >= 1024) printf ", %.2fx", kb / size
+    printf ")"
+  }'
 }
 
 echo "zubra32:  $program"
