@@ -495,7 +495,7 @@ for w in $only; do
   printf '\n'
   rss_lines+="$w   $(peak_rss "$dir")"$'\n'
   # W5's copies take gigabytes: gone before the next workload.
-  rm -rf "$dir"
+  if [ "$keep" -eq 0 ]; then rm -rf "$dir"; fi
 done
 echo
 echo "zubra32's peak resident memory:"
