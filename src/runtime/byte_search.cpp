@@ -165,6 +165,21 @@ std::size_t FoldedSearch::FindIn(std::string_view text) const {
       candidates &= candidates - 1;
     }
   }
+  // The last positions as one more block, overlapping the ones tested: those drop out of the mask.
+  if (start < starts && starts >= 16) {
+    const std::size_t last = starts - 16;
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + last + first_));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + last + second_));
+    __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, firstFold), firstWanted),
+                                 _mm_cmpeq_epi8(_mm_or_si128(second, secondFold), secondWanted));
+    auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both)) & ~((1u << (start - last)) - 1u);
+    while (candidates != 0) {
+      std::size_t at = last + static_cast<std::size_t>(__builtin_ctz(candidates));
+      if (MatchesAt(begin + at)) return at;
+      candidates &= candidates - 1;
+    }
+    return npos;
+  }
 #endif
   for (; start < starts; ++start) {
     if ((begin[start + first_] | firstMask) == firstByte && (begin[start + second_] | secondMask) == secondByte &&
