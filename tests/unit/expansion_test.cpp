@@ -69,11 +69,11 @@ TEST(ExpandVariablesTest, ReferencesAreReplacedLeftmostFirstAndTheLineSearchedAg
       {"self reference stops after 1000", {"SELF=x~%SELF~%"}, "~%SELF~%", std::string(1000, 'x') + "~%SELF~%"},
       {"value completes a delimiter before it", {"A=%B~%", "B=x"}, "~~%A~%", "x"},
       {"value completes a delimiter mid-line", {"A=%B~%", "B=y"}, "x~~%A~%", "xy"},
-      {"growing at the end stops after 1000", {"G=ab~%G~%"}, "<~%G~%>", "<" + [] {
-         std::string ab;
-         for (int i = 0; i < 1000; ++i) ab += "ab";
-         return ab;
-       }() + "~%G~%>"},
+      {"growing at the end stops after 1000", {"G=ab~%G~%"}, "<~%G~%>", [] {
+         std::string expected = "<";
+         for (int i = 0; i < 1000; ++i) expected += "ab";
+         return expected + "~%G~%>";
+       }()},
   };
   for (const ExpandRow& row : rows) EXPECT_EQ(Expand(row), "") << row.name;
 }
