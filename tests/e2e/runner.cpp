@@ -353,8 +353,13 @@ private:
             want[s.path] = {'l', s.target};
         }
         if (chown_to_nobody) {
-            for (const auto& [name, entry] : want) lchown((scratch_ + "/" + name).c_str(), nobody, nobody);
-            lchown(scratch_.c_str(), nobody, nobody);
+            // A case that runs as another user means nothing if its files stay root's.
+            auto give_to_nobody = [&](const std::string& path) {
+                if (lchown(path.c_str(), nobody, nobody) != 0)
+                    throw std::runtime_error("lchown " + path + ": " + std::strerror(errno));
+            };
+            for (const auto& [name, entry] : want) give_to_nobody(scratch_ + "/" + name);
+            give_to_nobody(scratch_);
         }
         for (const auto& f : c.files)
             if (f.mode) chmod((scratch_ + "/" + f.path).c_str(), *f.mode);
