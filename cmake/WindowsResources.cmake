@@ -1,7 +1,11 @@
 # zubra32.exe's version resource (file and product version from project(),
 # product name, description, original file name, copyright) and its
 # application manifest, compiled with the resource compiler of the toolchain
-# (windres for mingw-w64) and linked into the program.
+# (windres for mingw-w64) and linked into the program. The manifest has the
+# program run with the rights of whoever starts it (asInvoker: no elevation
+# prompt, no file virtualisation) and declares Windows 7 to 11; it sets no
+# active code page, so names stay in the system's ANSI and OEM code pages, as
+# the program documents.
 enable_language(RC)
 
 # Four numbers, as the resource and the manifest want them: 2.0.0 is 2.0.0.0.
