@@ -71,15 +71,6 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 }
 
 bool CloseFile(Handle, ErrorCode&) { return true; }
-bool BeginReplacement(std::string_view, Replacement&, ErrorCode& error) {
-  error = 30;
-  return false;
-}
-bool CommitReplacement(Replacement&, ErrorCode& error) {
-  error = 30;
-  return false;
-}
-void AbandonReplacement(Replacement&) {}
 void ExitProcess(std::uint32_t) { std::abort(); }
 
 }  // namespace zubra32::platform

@@ -64,7 +64,7 @@ std::string ReadCommandLine() {
     WriteUsage("");
     Halt(ExitUsage);
   }
-  std::string definitionFileName = ParamStr(1);
+  std::string definitionFileName = platform::CommandLineArguments().at(1);
   if (definitionFileName == "/?") {
     WriteUsage("'");
     Output().WriteLn("");

@@ -41,8 +41,10 @@ void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
 }
 
 // One line of the definition file that could not be read or opened: the run
-// cannot go on as the file says, so it ends here with nothing more written.
-std::int32_t FailDefinitionFile(const RunState& run) {
+// cannot go on as the file says, so it ends here with nothing more written
+// (the current Workfile is let go as it is on disk).
+std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work) {
+  platform::ReleaseWorkfile(work.Held);
   Output().WriteLn(CutAfter("Can't read the definition file " + run.DefinitionFileName, MaxShortString));
   return ExitMissingFile;
 }
@@ -60,24 +62,26 @@ void ProcessLine(RunState& run, WorkBuffer& work) {
 
 std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName) {
   RunState run;
-  run.DefinitionFileName = definitionFileName;
-  if (!FileExists(definitionFileName)) {
+  run.DefinitionFileName = CutAfter(definitionFileName, MaxShortString);
+  // An argument longer than 255 bytes names no file: cut, it could name another one.
+  if (definitionFileName.size() > MaxShortString || !FileExists(definitionFileName)) {
     Output().WriteLn(CutAfter("Can't find the definition file " + run.DefinitionFileName, MaxShortString));
     return ExitMissingFile;
   }
   WorkBuffer work;
   run.DefinitionFile.OpenRead(definitionFileName);
-  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
+  run.DefinitionFile.LimitLine(MaxDefinitionLineBytes);
+  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
 
   while (!run.DefinitionFile.Eof()) {
     run.DefinitionFile.ReadLine(run.CurrentLine);
     // A definition file that fails halfway ends the run at once: the current
     // Workfile is not written back.
-    if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
+    if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
     ++run.DefinitionLineNumber;
     ProcessLine(run, work);
   }
-  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run);
+  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
 
   CloseWorkfile(run, work);
   if (run.RunStatus > 0) Output().WriteLn("Ready (Status = " + IntToStr(run.RunStatus) + ")");

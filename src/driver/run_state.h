@@ -24,9 +24,12 @@ enum ExitCode : std::int32_t {
 // Longest "Error in <definition file> Line:" prefix of an error line.
 constexpr std::size_t MaxErrorPrefix = 255;
 
+// Longest definition-file line; a longer one ends the run as an unreadable file.
+constexpr std::size_t MaxDefinitionLineBytes = 1024 * 1024 * 1024;
+
 struct RunState {
   std::int32_t RunStatus = ExitClean;   // the most recent Workfile error's code; the exit code
-  std::int32_t DefinitionLineNumber = 0;  // physical line being processed, from 1
+  std::int64_t DefinitionLineNumber = 0;  // physical line being processed, from 1 (never wraps)
   bool DebugMode = false;                // trace output, on from the first "[DEBUG]" line
   std::string CurrentLine;               // the line being processed; a stage that consumes it clears it
   std::string DefinitionFileName;        // as the first argument spells it
@@ -52,7 +55,8 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName);
 void ProcessLine(RunState& run, WorkBuffer& work);
 
 // Prints the usage or help text or the banner line; ends the process unless the
-// first argument names a definition file, which it then returns.
+// first argument names a definition file, which it then returns whole (an
+// argument longer than 255 bytes names no file).
 std::string ReadCommandLine();
 
 // Writes the report of an unexpected failure straight to standard output.

@@ -22,7 +22,8 @@ constexpr Handle InvalidHandle = -1;
 using ErrorCode = int;
 
 // Remembers the arguments the process was started with (ignored where the
-// platform gives the command line by itself).
+// platform gives the command line by itself), and sees to it that a signal or
+// console event that ends the process removes a pending temporary file first.
 void Initialize(int argc, char** argv);
 
 // The command-line arguments, the program's own name first.
@@ -63,30 +64,79 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 
 bool CloseFile(Handle handle, ErrorCode& error);
 
-// A new text for an existing file, written beside it and put in its place in
+// What a loaded Workfile was at its load: the file itself (its volume and
+// number there) and the size and last-write time it had.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t fileNumber = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// A Workfile held from its load until it is written back or let go. Its name
+// is resolved once, at the load: the write-back works from what is held here
+// and never looks the name up again.
+struct HeldWorkfile {
+  Handle file = InvalidHandle;       // open for reading and locked against our other runs
+  Handle directory = InvalidHandle;  // POSIX: the directory that holds the file (links followed)
+  std::string nameInDirectory;       // POSIX: its name in that directory; Windows: its full final path
+  std::string givenName;             // as the section line names it
+  FileIdentity identity;             // at the load
+  bool writable = false;             // opened for writing too: the system lets us write it
+};
+
+// How taking hold of a Workfile ended.
+enum class HoldResult {
+  Held,        // open, locked, and still the file the name leads to
+  NotRegular,  // a device, pipe, socket or directory: never read or written
+  TooLarge,    // more than the given number of bytes
+  Locked,      // another of our runs held it for longer than the wait
+  Failed,      // could not be opened (`error` says why)
+};
+
+// Resolves `name` once (links followed), opens the regular file it leads to
+// and locks it against our other runs, waiting at most `lockWaitMilliseconds`.
+// A name that another run gave a new file while we waited is opened again.
+HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
+                        ErrorCode& error);
+
+// Closes what HoldWorkfile opened, which ends the lock; nothing else happens.
+void ReleaseWorkfile(HeldWorkfile& held);
+
+// A new text for a held Workfile, written beside it and put in its place in
 // one step, so that the file is always either exactly old or exactly new.
 struct Replacement {
   Handle handle = InvalidHandle;  // the temporary file, open for writing
-  std::string temporaryName;      // where the new text is being written
-  std::string targetName;         // the file that will be replaced (a link's target)
-  bool inPlace = false;           // a device or pipe: written directly, nothing to rename
+  std::string temporaryName;      // POSIX: its name in the held directory; Windows: its full path
 };
 
-// Checks that `name` may be replaced and creates the temporary file
-// exclusively, readable by its owner only. False, with nothing left behind,
-// when the file is read-only, not writable for us, or no temporary file can
-// be created beside it.
-bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode& error);
+// Checks that the held Workfile may be replaced and creates the temporary
+// file exclusively beside it, readable by its owner only. False, with nothing
+// left behind, when the file is read-only, not writable for us, or no
+// temporary file can be created there.
+bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
 
-// Flushes the temporary file to disk, gives it the target's permissions, closes
-// it and renames it over the target, then flushes the directory. On failure
-// the target is left as it was and the temporary file is removed, except when
-// only the directory flush fails: the target then already holds the new text,
-// and the failure is still reported, since the rename may not survive a crash.
-bool CommitReplacement(Replacement& replacement, ErrorCode& error);
+// How a replacement ended.
+enum class CommitResult {
+  Replaced,  // the Workfile holds the new text, durably
+  Changed,   // the name no longer leads to the file as loaded: nothing was replaced
+  Failed,    // `error` says why; see CommitReplacement
+};
 
-// Closes and removes the temporary file; the target stays as it was.
-void AbandonReplacement(Replacement& replacement);
+// Gives the temporary file everything the Workfile carries (owner and group,
+// then all mode bits, then its extended attributes: ACLs, security labels and
+// the rest), flushes it to disk, checks that the name still leads to the file
+// as loaded, renames it over that name and flushes the directory. Short of
+// the rename, the Workfile is left as it was and the temporary file is removed.
+// A failed directory flush comes after the rename: the Workfile then already
+// holds the new text, and the failure is still reported, since the rename may
+// not survive a crash.
+CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
+
+// Closes and removes the temporary file; the Workfile stays as it was.
+void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement);
 
 // Ends the process with the exit code at once; open files are not flushed.
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);

@@ -7,12 +7,19 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 extern char** environ;
 
@@ -55,16 +62,73 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-EntryKind KindOf(const std::string& path) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0) return EntryKind::None;
-  return S_ISDIR(status.st_mode) ? EntryKind::Directory : EntryKind::File;
+// A descriptor closed when the object goes, unless released.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { Reset(); }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Splits a path at its last slash: the directory part ("." for none, "/" for
+// the root) and the last part (empty when the path ends in a slash).
+std::pair<std::string, std::string> SplitLast(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+// Opens the directory `path` names, relative to `base` (links followed), for
+// reading when we may and as a bare handle otherwise. A path too long for one
+// call is walked a part at a time, so any depth works.
+int OpenDirectoryAt(int base, const std::string& path) {
+  constexpr int Flags = O_DIRECTORY | O_CLOEXEC;
+  if (path.size() < PATH_MAX) {
+    int fd = openat(base, path.c_str(), O_RDONLY | Flags);
+    if (fd < 0 && errno == EACCES) fd = openat(base, path.c_str(), O_PATH | Flags);
+    if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+  }
+  Descriptor current(openat(base, path.front() == '/' ? "/" : ".", O_PATH | Flags));
+  for (std::size_t at = 0; current.Get() >= 0 && at < path.size();) {
+    std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) current.Reset(openat(current.Get(), path.substr(at, end - at).c_str(), O_PATH | Flags));
+    at = end + 1;
+  }
+  if (current.Get() < 0) return -1;
+  int readable = openat(current.Get(), ".", O_RDONLY | Flags);
+  return readable >= 0 ? readable : current.Release();
+}
+
+// The directory that holds what `path` names, and its name there.
+bool OpenParent(int base, const std::string& path, Descriptor& directory, std::string& name) {
+  auto [directoryPart, lastPart] = SplitLast(path);
+  directory.Reset(OpenDirectoryAt(base, directoryPart));
+  name = lastPart;
+  return directory.Get() >= 0;
+}
+
+EntryKind KindOf(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    // A path too long for one call is looked at from its directory.
+    Descriptor directory;
+    std::string name;
+    if (errno != ENAMETOOLONG || !OpenParent(AT_FDCWD, path, directory, name) ||
+        fstatat(directory.Get(), name.empty() ? "." : name.c_str(), &status, 0) != 0) {
+      return EntryKind::None;
+    }
+  }
+  return S_ISDIR(status.st_mode) ? EntryKind::Directory : EntryKind::File;
 }
 
 // Closes the descriptor; it is released even when the close reports a failure.
@@ -77,18 +141,246 @@ bool CloseDescriptor(int fd, ErrorCode& error) {
   return !injected;
 }
 
-bool FlushDirectory(const std::string& directory, ErrorCode& error) {
-  if (Fails(FaultKind::DirectoryFlush, InvalidHandle, directory, error)) return false;
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+// Follows the symbolic links that `name` leads through to the entry at the
+// end, which need not exist: `directory` then holds it as `entry`. Every step
+// works from the directory handle of the step before.
+bool ResolveFinalEntry(const std::string& name, Descriptor& directory, std::string& entry, ErrorCode& error) {
+  constexpr int MaxLinkSteps = 40;
+  if (!OpenParent(AT_FDCWD, name, directory, entry)) {
     error = errno;
     return false;
   }
-  // Some file systems cannot flush a directory at all; that is no failure of ours.
-  bool flushed = fsync(fd) == 0 || errno == EINVAL;
-  if (!flushed) error = errno;
-  close(fd);
-  return flushed;
+  for (int step = 0; step < MaxLinkSteps; ++step) {
+    struct stat status {};
+    if (entry.empty() || fstatat(directory.Get(), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(status.st_mode)) {
+      return true;
+    }
+    std::string target(PATH_MAX, '\0');
+    ssize_t length;
+    while ((length = readlinkat(directory.Get(), entry.c_str(), target.data(), target.size())) ==
+           static_cast<ssize_t>(target.size())) {
+      target.resize(target.size() * 2);
+    }
+    if (length < 0) {
+      error = errno;
+      return false;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    Descriptor next;
+    if (!OpenParent(directory.Get(), target, next, entry)) {
+      error = errno;
+      return false;
+    }
+    directory.Reset(next.Release());
+  }
+  error = ELOOP;
+  return false;
+}
+
+FileIdentity IdentityOf(const struct stat& status) {
+  FileIdentity identity;
+  identity.volume = static_cast<std::uint64_t>(status.st_dev);
+  identity.fileNumber = static_cast<std::uint64_t>(status.st_ino);
+  identity.size = static_cast<std::uint64_t>(status.st_size);
+  identity.modifiedSeconds = status.st_mtim.tv_sec;
+  identity.modifiedNanoseconds = status.st_mtim.tv_nsec;
+  return identity;
+}
+
+// Takes the lock that keeps our other runs away from the file until it is
+// closed: exclusive on a file open for writing, shared on one we may only read
+// (we never write that one back, but it still waits for a run that does).
+// Polls until the deadline; false when another run still holds it then.
+bool LockUntil(int fd, bool exclusive, std::chrono::steady_clock::time_point deadline, ErrorCode& error) {
+  struct flock lock {};
+  lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+      // A file system without such locks: nothing of ours can hold it.
+      if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) return true;
+      error = errno;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      error = EWOULDBLOCK;
+      return false;
+    }
+    struct timespec wait {0, static_cast<long>(std::chrono::nanoseconds(pause).count())};
+    nanosleep(&wait, nullptr);
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+// The temporary file of a write-back in progress, for the signal handler:
+// its directory and its name there. Changed only while the cleanup signals
+// are blocked, read only by the handler.
+constexpr std::array<int, 5> CleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ};
+volatile sig_atomic_t pendingDirectory = -1;
+char pendingName[NAME_MAX + 1];
+
+// Blocks the cleanup signals while it lives.
+class CleanupSignalsBlocked {
+ public:
+  CleanupSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : CleanupSignals) sigaddset(&set, signal);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~CleanupSignalsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
+  CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Removes the pending temporary file, then lets the signal end the process
+// as it would have without us (the handler is reset to the default first).
+void RemovePendingAndDie(int signal) {
+  int saved = errno;
+  if (pendingDirectory >= 0) unlinkat(pendingDirectory, pendingName, 0);
+  errno = saved;
+  raise(signal);
+}
+
+void SetPending(int directory, const std::string& name) {
+  std::memcpy(pendingName, name.c_str(), std::min(name.size() + 1, sizeof pendingName));
+  pendingDirectory = directory;
+}
+
+// A name for a temporary file that nobody can guess ahead of us.
+std::string RandomSuffix() {
+  constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::array<unsigned char, 6> random{};
+  if (getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
+    auto seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                (static_cast<std::uint64_t>(getpid()) << 32);
+    for (unsigned char& byte : random) byte = static_cast<unsigned char>(seed >>= 5);
+  }
+  std::string suffix;
+  for (unsigned char byte : random) suffix.push_back(Letters[byte % (sizeof Letters - 1)]);
+  return suffix;
+}
+
+// The names of the file's extended attributes; empty where it has none or the
+// file system keeps none.
+bool ListAttributes(int fd, std::vector<std::string>& names) {
+  names.clear();
+  std::string list;
+  for (;;) {
+    ssize_t size = flistxattr(fd, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP;
+    list.resize(static_cast<std::size_t>(size));
+    size = flistxattr(fd, list.data(), list.size());
+    if (size >= 0) {
+      list.resize(static_cast<std::size_t>(size));
+      break;
+    }
+    if (errno != ERANGE) return false;
+  }
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find('\0', at);
+    if (end == std::string::npos) end = list.size();
+    if (end > at) names.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  return true;
+}
+
+bool ReadAttribute(int fd, const std::string& name, std::string& value) {
+  for (;;) {
+    ssize_t size = fgetxattr(fd, name.c_str(), nullptr, 0);
+    if (size < 0) return false;
+    value.resize(static_cast<std::size_t>(size));
+    size = fgetxattr(fd, name.c_str(), value.data(), value.size());
+    if (size >= 0) {
+      value.resize(static_cast<std::size_t>(size));
+      return true;
+    }
+    if (errno != ERANGE) return false;
+  }
+}
+
+// Attributes that decide who may do what with the file (ACLs, security
+// labels): a copy without them could widen access, so they must come along.
+bool GuardsAccess(const std::string& name) { return name.rfind("system.", 0) == 0 || name.rfind("security.", 0) == 0; }
+
+// Gives `to` the extended attributes of `from` and takes from it those that
+// `from` lacks (a directory's default ACL, a label of its own). Attributes of
+// other namespaces that we may not copy are left; one that guards access fails
+// the copy.
+bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
+  std::vector<std::string> names, present;
+  if (!ListAttributes(from, names) || !ListAttributes(to, present)) {
+    error = errno;
+    return false;
+  }
+  std::string value;
+  for (const std::string& name : names) {
+    if (ReadAttribute(from, name, value) && fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0) continue;
+    if (GuardsAccess(name)) {
+      error = errno;
+      return false;
+    }
+  }
+  for (const std::string& name : present) {
+    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    if (fremovexattr(to, name.c_str()) != 0 && errno != ENODATA && GuardsAccess(name)) {
+      error = errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Gives the new file what the old one carries: owner and group first (a
+// change of owner clears the set-user-ID and set-group-ID bits), then all
+// twelve mode bits, then the extended attributes. Without root, the group is
+// kept where we belong to it, and the set-user-ID bit only on a file that was
+// ours already: it must not come to name us instead of the old owner.
+bool CopyAttributes(int from, int to, ErrorCode& error) {
+  struct stat original {}, copy {};
+  if (fstat(from, &original) != 0 || fstat(to, &copy) != 0) {
+    error = errno;
+    return false;
+  }
+  mode_t mode = original.st_mode & 07777;
+  if (geteuid() == 0) {
+    if (fchown(to, original.st_uid, original.st_gid) != 0) {
+      error = errno;
+      return false;
+    }
+  } else {
+    if (original.st_gid != copy.st_gid) fchown(to, static_cast<uid_t>(-1), original.st_gid);
+    if (original.st_uid != copy.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
+  }
+  if (fchmod(to, mode) != 0 || !CopyExtendedAttributes(from, to, error)) {
+    if (error == 0) error = errno;
+    return false;
+  }
+  // Setting an ACL sets the permission bits from it and may drop set-group-ID.
+  if (fstat(to, &copy) != 0 || ((copy.st_mode & 07777) != mode && fchmod(to, mode) != 0)) {
+    error = errno;
+    return false;
+  }
+  return true;
+}
+
+// True while the held name still leads to the file as it was loaded: the same
+// file, not a link or another file put there, with its size and time unchanged.
+bool StillAsLoaded(const HeldWorkfile& held) {
+  struct stat named {}, open {};
+  if (fstatat(static_cast<int>(held.directory), held.nameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      fstat(static_cast<int>(held.file), &open) != 0) {
+    return false;
+  }
+  return S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino &&
+         IdentityOf(open) == held.identity;
 }
 
 }  // namespace
@@ -97,6 +389,17 @@ void Initialize(int argc, char** argv) {
   startArguments.assign(argv, argv + argc);
   // Output failures never end the run: a reader that went away is a failed write, not a signal.
   signal(SIGPIPE, SIG_IGN);
+  // The signals that end a process remove a pending temporary file first; a
+  // signal ignored when we started (nohup, a background job) stays ignored.
+  for (int signal : CleanupSignals) {
+    struct sigaction action {};
+    if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action = {};
+    action.sa_handler = RemovePendingAndDie;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 std::vector<std::string> CommandLineArguments() { return startArguments; }
@@ -207,77 +510,115 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 
 bool CloseFile(Handle handle, ErrorCode& error) { return CloseDescriptor(static_cast<int>(handle), error); }
 
-bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode& error) {
-  replacement = Replacement{};
-  std::string target = OsName(name);
-
-  // A symbolic link stays a link: its final target is what gets replaced.
-  struct stat linkStatus {};
-  if (lstat(target.c_str(), &linkStatus) != 0) {
-    error = errno;
-    return false;
-  }
-  if (S_ISLNK(linkStatus.st_mode)) {
-    std::unique_ptr<char, void (*)(void*)> resolved(realpath(target.c_str(), nullptr), free);
-    if (!resolved) {
+HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
+                        ErrorCode& error) {
+  ReleaseWorkfile(held);
+  held.givenName = name;
+  if (Fails(FaultKind::Open, InvalidHandle, name, error)) return HoldResult::Failed;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMilliseconds);
+  for (;;) {
+    Descriptor directory;
+    std::string entry;
+    if (!ResolveFinalEntry(OsName(name), directory, entry, error)) return HoldResult::Failed;
+    // Only a regular file is ever opened: a device or pipe is not even touched.
+    struct stat status {};
+    if (fstatat(directory.Get(), entry.empty() ? "." : entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       error = errno;
-      return false;
+      return HoldResult::Failed;
     }
-    target = resolved.get();
-  }
-
-  struct stat status {};
-  if (stat(target.c_str(), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  // Read-only means no write permission bit at all, even for root, as a
-  // read-only attribute would; otherwise the OS decides whether we may write.
-  if ((status.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0) {
-    error = (status.st_mode & 0222) == 0 ? EACCES : errno;
-    return false;
-  }
-  replacement.targetName = target;
-
-  // A device or a pipe cannot be swapped for a plain file: write to it directly.
-  if (!S_ISREG(status.st_mode)) {
-    int fd = OpenWithoutWaiting(target, O_WRONLY | O_TRUNC);
-    if (fd < 0) {
+    if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
+    // Opened for writing as well when we may, for the exclusive lock; without
+    // waiting, and not through a link, should the entry change meanwhile.
+    constexpr int Flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    bool writable = true;
+    Descriptor file(openat(directory.Get(), entry.c_str(), O_RDWR | Flags));
+    if (file.Get() < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+      writable = false;
+      file.Reset(openat(directory.Get(), entry.c_str(), O_RDONLY | Flags));
+    }
+    if (file.Get() < 0) {
       error = errno;
-      return false;
+      return HoldResult::Failed;
     }
-    replacement.handle = fd;
-    replacement.inPlace = true;
-    return true;
+    if (fstat(file.Get(), &status) != 0) {
+      error = errno;
+      return HoldResult::Failed;
+    }
+    if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
+    if (!LockUntil(file.Get(), writable, deadline, error)) {
+      return error == EWOULDBLOCK ? HoldResult::Locked : HoldResult::Failed;
+    }
+    // While we waited, another run may have put a new file in the old one's
+    // place: then that new file is the one to load.
+    struct stat named {};
+    if (fstat(file.Get(), &status) != 0) {
+      error = errno;
+      return HoldResult::Failed;
+    }
+    if (fstatat(directory.Get(), entry.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == status.st_dev &&
+        named.st_ino == status.st_ino) {
+      if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return HoldResult::TooLarge;
+      held.file = file.Release();
+      held.directory = directory.Release();
+      held.nameInDirectory = entry;
+      held.identity = IdentityOf(status);
+      held.writable = writable;
+      return HoldResult::Held;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return HoldResult::Locked;
   }
-
-  // The temporary file's name keeps well below the length limit of one name.
-  std::string directory = DirectoryOf(target);
-  std::size_t slash = target.rfind('/');
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temporary = directory + "/." + base.substr(0, 64) + ".zubra32-XXXXXX";
-  if (Fails(FaultKind::CreateTemporary, InvalidHandle, target, error)) return false;
-  int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return false;
-  }
-  replacement.handle = fd;
-  replacement.temporaryName = temporary;
-  return true;
 }
 
-bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
-  int fd = static_cast<int>(replacement.handle);
-  replacement.handle = InvalidHandle;
-  if (replacement.inPlace) return CloseDescriptor(fd, error);
+void ReleaseWorkfile(HeldWorkfile& held) {
+  if (held.file != InvalidHandle) close(static_cast<int>(held.file));
+  if (held.directory != InvalidHandle) close(static_cast<int>(held.directory));
+  held = HeldWorkfile{};
+}
 
+bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
+  replacement = Replacement{};
+  // Read-only means no write permission bit at all, even for root, as a
+  // read-only attribute would; otherwise the system decided at the load
+  // whether we may write it.
   struct stat status {};
-  bool ok = !Fails(FaultKind::Flush, fd, {}, error);
-  if (ok && (fsync(fd) != 0 || stat(replacement.targetName.c_str(), &status) != 0 ||
-             fchmod(fd, status.st_mode & 07777) != 0 ||
-             (geteuid() == 0 && fchown(fd, status.st_uid, status.st_gid) != 0))) {
+  if (fstat(static_cast<int>(held.file), &status) != 0) {
     error = errno;
+    return false;
+  }
+  if ((status.st_mode & 0222) == 0 || !held.writable) {
+    error = EACCES;
+    return false;
+  }
+  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
+  // The temporary file's name keeps well below the length limit of one name.
+  const std::string stem = "." + held.nameInDirectory.substr(0, 64) + ".zubra32-";
+  const int directory = static_cast<int>(held.directory);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = stem + RandomSuffix();
+    CleanupSignalsBlocked blocked;
+    int fd = openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      SetPending(directory, temporary);
+      replacement.handle = fd;
+      replacement.temporaryName = temporary;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  error = errno;
+  return false;
+}
+
+CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
+  const int fd = static_cast<int>(replacement.handle);
+  const int directory = static_cast<int>(held.directory);
+  replacement.handle = InvalidHandle;
+
+  // Everything about the new file is on disk before its name is: the attributes
+  // first, then one flush for them and the text.
+  bool ok = CopyAttributes(static_cast<int>(held.file), fd, error);
+  if (ok && (Fails(FaultKind::Flush, fd, {}, error) || fsync(fd) != 0)) {
+    if (error == 0) error = errno;
     ok = false;
   }
   ErrorCode closeError = 0;
@@ -285,27 +626,49 @@ bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
     error = closeError;
     ok = false;
   }
-  if (ok && Fails(FaultKind::Rename, InvalidHandle, replacement.targetName, error)) {
-    ok = false;
-  } else if (ok && rename(replacement.temporaryName.c_str(), replacement.targetName.c_str()) != 0) {
-    error = errno;
-    ok = false;
+  bool changed = false;
+  {
+    CleanupSignalsBlocked blocked;
+    if (ok && !StillAsLoaded(held)) {
+      changed = true;
+      ok = false;
+    }
+    if (ok && Fails(FaultKind::Rename, InvalidHandle, held.givenName, error)) {
+      ok = false;
+    } else if (ok && renameat(directory, replacement.temporaryName.c_str(), directory,
+                              held.nameInDirectory.c_str()) != 0) {
+      error = errno;
+      ok = false;
+    }
+    if (!ok) unlinkat(directory, replacement.temporaryName.c_str(), 0);
+    pendingDirectory = -1;
   }
-  if (!ok) {
-    unlink(replacement.temporaryName.c_str());
-    return false;
-  }
+  replacement.temporaryName.clear();
+  if (!ok) return changed ? CommitResult::Changed : CommitResult::Failed;
+
   // The new text is in place from the rename on. A directory that cannot be
   // flushed may lose the rename in a crash, so that is still reported as a
   // failure ("can't be written", status 4) although the Workfile now holds the
   // new text: a run that reports success has made its changes durable.
-  return FlushDirectory(DirectoryOf(replacement.targetName), error);
+  if (Fails(FaultKind::DirectoryFlush, InvalidHandle, held.givenName, error)) return CommitResult::Failed;
+  // Some file systems cannot flush a directory at all; that is no failure of ours.
+  // A directory we may not read is held as a bare handle, which cannot be
+  // flushed: flushing the whole file system it is on makes the rename durable.
+  if (fsync(directory) != 0 && errno != EINVAL &&
+      !(errno == EBADF && syncfs(static_cast<int>(held.file)) == 0)) {
+    error = errno;
+    return CommitResult::Failed;
+  }
+  return CommitResult::Replaced;
 }
 
-void AbandonReplacement(Replacement& replacement) {
+void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
+  CleanupSignalsBlocked blocked;
   if (replacement.handle != InvalidHandle) close(static_cast<int>(replacement.handle));
   replacement.handle = InvalidHandle;
-  if (!replacement.temporaryName.empty()) unlink(replacement.temporaryName.c_str());
+  if (!replacement.temporaryName.empty()) unlinkat(static_cast<int>(held.directory), replacement.temporaryName.c_str(), 0);
+  replacement.temporaryName.clear();
+  pendingDirectory = -1;
 }
 
 void ExitProcess(std::uint32_t exitCode) { _exit(static_cast<int>(exitCode)); }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "runtime/arguments.h"
 #include "runtime/platform.h"
@@ -53,9 +54,12 @@ SECURITY_ATTRIBUTES* InheritableHandle() {
   return &attributes;
 }
 
+// Others may read, write, rename and delete a file we have open: a definition
+// file may even edit itself, its write-back putting a new file in its place.
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 HANDLE OpenFile(const std::string& name, DWORD access, DWORD disposition) {
-  return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, InheritableHandle(), disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(name.c_str(), access, ShareAll, InheritableHandle(), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Another program holding the file open, or a scanner looking at it for a
@@ -133,7 +137,9 @@ HANDLE CreateTemporaryFile(const std::string& folder, std::string& name, ErrorCo
     std::string suffix(8, '0');
     for (std::size_t digit = 8; digit-- > 0; tag >>= 4) suffix[digit] = Digits[tag & 0xF];
     name = folder + "~zubra32-" + suffix + ".tmp";
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // Nobody else may open it, but it may be deleted under us: by the console
+    // handler, when the process is ended in the middle of a write-back.
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     error = LastError();
@@ -183,12 +189,66 @@ bool PutInPlace(const std::string& temporary, const std::string& target, ErrorCo
       error);
 }
 
+// Our runs lock one byte far past the end of any file: it keeps our other runs
+// away from the Workfile while other programs read and write it as before.
+constexpr DWORD LockOffsetLow = 0xFFFFFFFF;
+constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
+
+bool TryLock(HANDLE file) {
+  OVERLAPPED where{};
+  where.Offset = LockOffsetLow;
+  where.OffsetHigh = LockOffsetHigh;
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where) != FALSE;
+}
+
+bool IdentityOf(HANDLE file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) return false;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.fileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  identity.size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  identity.modifiedSeconds = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+      information.ftLastWriteTime.dwLowDateTime);
+  identity.modifiedNanoseconds = 0;
+  return true;
+}
+
+// True when `name` leads to the same file as `identity` (same volume and file number).
+bool NamesSameFile(const std::string& name, const FileIdentity& identity) {
+  HANDLE file = CreateFileA(name.c_str(), 0, ShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  FileIdentity named;
+  bool same = IdentityOf(file, named) && named.volume == identity.volume && named.fileNumber == identity.fileNumber;
+  CloseHandle(file);
+  return same;
+}
+
+// The temporary file of a write-back in progress, for the console handler.
+std::atomic<bool> pendingSet{false};
+char pendingTemporary[32768];
+
+void SetPending(const std::string& name) {
+  std::size_t length = std::min(name.size(), sizeof pendingTemporary - 1);
+  std::copy_n(name.data(), length, pendingTemporary);
+  pendingTemporary[length] = '\0';
+  pendingSet = true;
+}
+
+// Ctrl+C, Ctrl+Break, a closed console window, a logoff or shutdown: the
+// temporary file goes, then the default handling ends the process.
+BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
+  if (pendingSet.exchange(false)) DeleteFileA(pendingTemporary);
+  return FALSE;
+}
+
 }  // namespace
 
 void Initialize(int, char**) {
   // A name on an empty or missing drive must fail quietly, not stop a login
   // script with a dialog box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  SetConsoleCtrlHandler(RemovePendingOnConsoleEvent, TRUE);
 }
 
 std::vector<std::string> CommandLineArguments() { return SplitCommandLine(GetCommandLineA()); }
@@ -289,12 +349,75 @@ bool CloseFile(Handle handle, ErrorCode& error) {
   return true;
 }
 
-bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode& error) {
-  replacement = Replacement{};
-  std::string target;
-  if (!FinalTarget(OpeningName(name), target, error)) return false;
-  target = ExistingSpelling(target);
+HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
+                        ErrorCode& error) {
+  ReleaseWorkfile(held);
+  held.givenName = name;
+  const std::string opening = OpeningName(name);
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(lockWaitMilliseconds);
+  for (;;) {
+    HANDLE file = OpenFile(opening, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = LastError();
+      return HoldResult::Failed;
+    }
+    // A console, printer or pipe is never read as a Workfile, nor written.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+      CloseHandle(file);
+      return HoldResult::NotRegular;
+    }
+    DWORD pause = 1;
+    while (!TryLock(file)) {
+      error = LastError();
+      if (error != ERROR_LOCK_VIOLATION && error != ERROR_SHARING_VIOLATION && error != ERROR_IO_PENDING) {
+        // A file system without such locks: nothing of ours can hold it.
+        break;
+      }
+      if (GetTickCount64() >= deadline) {
+        CloseHandle(file);
+        return HoldResult::Locked;
+      }
+      Sleep(pause);
+      pause = std::min<DWORD>(pause * 2, 50);
+    }
+    FileIdentity identity;
+    if (!IdentityOf(file, identity)) {
+      error = LastError();
+      CloseHandle(file);
+      return HoldResult::Failed;
+    }
+    // While we waited, another run may have put a new file in the old one's
+    // place: then that new file is the one to load.
+    if (!NamesSameFile(opening, identity)) {
+      CloseHandle(file);
+      if (GetTickCount64() >= deadline) return HoldResult::Locked;
+      continue;
+    }
+    if (identity.size > maxBytes) {
+      CloseHandle(file);
+      return HoldResult::TooLarge;
+    }
+    std::string target;
+    if (!FinalTarget(opening, target, error)) {
+      CloseHandle(file);
+      return HoldResult::Failed;
+    }
+    held.file = FromNative(file);
+    held.nameInDirectory = ExistingSpelling(target);
+    held.identity = identity;
+    held.writable = true;
+    return HoldResult::Held;
+  }
+}
 
+void ReleaseWorkfile(HeldWorkfile& held) {
+  if (held.file != InvalidHandle) CloseHandle(ToNative(held.file));
+  held = HeldWorkfile{};
+}
+
+bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
+  replacement = Replacement{};
+  const std::string& target = held.nameInDirectory;
   DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     error = LastError();
@@ -316,14 +439,6 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
           error)) {
     return false;
   }
-  replacement.targetName = target;
-
-  // A device or a pipe cannot be swapped for a plain file: write to it directly.
-  if (GetFileType(probe) != FILE_TYPE_DISK) {
-    replacement.handle = FromNative(probe);
-    replacement.inPlace = true;
-    return true;
-  }
   CloseHandle(probe);
 
   HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.temporaryName, error);
@@ -331,31 +446,38 @@ bool BeginReplacement(std::string_view name, Replacement& replacement, ErrorCode
     replacement = Replacement{};
     return false;
   }
+  SetPending(replacement.temporaryName);
   replacement.handle = FromNative(temporary);
   return true;
 }
 
-bool CommitReplacement(Replacement& replacement, ErrorCode& error) {
+CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   HANDLE file = ToNative(replacement.handle);
   replacement.handle = InvalidHandle;
-  if (replacement.inPlace) {
-    bool closed = CloseHandle(file) != FALSE;
-    if (!closed) error = LastError();
-    return closed;
-  }
-
   bool ok = FlushFileBuffers(file) != FALSE;
   if (!ok) error = LastError();
   if (!CloseHandle(file) && ok) {
     error = LastError();
     ok = false;
   }
-  if (ok) ok = PutInPlace(replacement.temporaryName, replacement.targetName, error);
-  if (!ok) DeleteFileA(replacement.temporaryName.c_str());
-  return ok;
+  // Only the file as it was loaded is replaced: not one another program
+  // changed since, nor one put in its place.
+  FileIdentity now;
+  bool changed = ok && (!IdentityOf(ToNative(held.file), now) || now != held.identity ||
+                        !NamesSameFile(held.nameInDirectory, held.identity));
+  // The held handle goes before the replacement, which must be free to move
+  // the old file away.
+  CloseHandle(ToNative(held.file));
+  held.file = InvalidHandle;
+  if (ok && !changed) ok = PutInPlace(replacement.temporaryName, held.nameInDirectory, error);
+  if (!ok || changed) DeleteFileA(replacement.temporaryName.c_str());
+  pendingSet = false;
+  if (changed) return CommitResult::Changed;
+  return ok ? CommitResult::Replaced : CommitResult::Failed;
 }
 
-void AbandonReplacement(Replacement& replacement) {
+void AbandonReplacement(const HeldWorkfile&, Replacement& replacement) {
+  pendingSet = false;
   if (replacement.handle != InvalidHandle) CloseHandle(ToNative(replacement.handle));
   replacement.handle = InvalidHandle;
   if (!replacement.temporaryName.empty()) DeleteFileA(replacement.temporaryName.c_str());

@@ -52,10 +52,7 @@ void TrimInPlace(std::string& text) {
   text.erase(0, first);
 }
 
-std::string IntToStr(std::int32_t value) {
-  // Widened first, so that the most negative value keeps all of its digits.
-  return std::to_string(static_cast<std::int64_t>(value));
-}
+std::string IntToStr(std::int64_t value) { return std::to_string(value); }
 
 std::string_view CutAfter(std::string_view text, std::size_t length) {
   return text.substr(0, std::min(text.size(), length));

@@ -33,7 +33,7 @@ std::string_view TrimmedRightView(std::string_view text);
 void TrimInPlace(std::string& text);
 
 // Decimal digits, a minus sign for negative values, nothing else.
-std::string IntToStr(std::int32_t value);
+std::string IntToStr(std::int64_t value);
 
 // The text cut after its first `length` bytes.
 std::string_view CutAfter(std::string_view text, std::size_t length);

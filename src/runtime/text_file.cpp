@@ -1,5 +1,6 @@
 #include "runtime/text_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -50,6 +51,7 @@ void TextFile::OpenRead(std::string_view name) {
   if (IsOpen()) Close();
   failed_ = false;
   position_ = valid_ = 0;
+  bytesRead_ = 0;
   writeThrough_ = false;
   if (name.empty()) {
     handle_ = platform::StandardInput();
@@ -96,20 +98,44 @@ void TextFile::AttachWrite(platform::Handle handle) {
   state_ = State::Writing;
 }
 
+void TextFile::AttachRead(platform::Handle handle) {
+  if (IsOpen()) Close();
+  failed_ = false;
+  position_ = valid_ = 0;
+  bytesRead_ = 0;
+  handle_ = handle;
+  ownsHandle_ = false;
+  writeThrough_ = false;
+  UseBuffer(FileBufferSize);
+  state_ = State::Reading;
+}
+
 bool TextFile::Fill() {
   if (position_ < valid_) return true;
   position_ = valid_ = 0;
-  if (state_ != State::Reading) return false;
+  if (state_ != State::Reading || bytesRead_ > readLimit_) return false;
+  // One byte past the limit is read, to tell a file of exactly that size from a longer one.
+  std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(bufferSize_, readLimit_ + 1 - bytesRead_));
   platform::ErrorCode error = 0;
-  std::int64_t count = platform::ReadBytes(handle_, buffer_.get(), bufferSize_, error);
+  std::int64_t count = platform::ReadBytes(handle_, buffer_.get(), wanted, error);
   if (count < 0) {
     // The bytes of a failed transfer are lost; the file reads as ended.
     Fail(error);
     return false;
   }
   valid_ = static_cast<std::size_t>(count);
+  bytesRead_ += valid_;
+  if (bytesRead_ > readLimit_) valid_ = position_ = 0;
   return valid_ > 0;
 }
+
+std::string_view TextFile::Peek(std::size_t count) {
+  if (state_ != State::Reading || !Fill()) return {};
+  // A short first read (a pipe, a tiny file) may hold fewer bytes than asked for.
+  return std::string_view(buffer_.get() + position_, std::min(count, valid_ - position_));
+}
+
+void TextFile::Skip(std::size_t count) { position_ = std::min(position_ + count, valid_); }
 
 bool TextFile::Eof() {
   if (state_ != State::Reading) {
@@ -139,6 +165,10 @@ void TextFile::ReadLine(std::string& line) {
     if (mark != nullptr) span = static_cast<std::size_t>(mark - start);
     AppendWithoutCarriageReturns(line, start, span);
     position_ += span;
+    if (line.size() > lineLimit_) {
+      line.clear();
+      return Fail(ErrorLineTooLong);
+    }
     if (mark != nullptr) return;  // stays unread: the file ends here
     if (lineFeed != nullptr) {
       ++position_;
@@ -171,6 +201,11 @@ void TextFile::WriteLn(std::string_view text) {
   WriteBytes(text.data(), text.size());
   WriteBytes("\r\n", 2);
   if (writeThrough_) Flush();
+}
+
+void TextFile::Write(std::string_view bytes) {
+  if (state_ != State::Writing) return Fail(ErrorFileNotOpenForOutput);
+  WriteBytes(bytes.data(), bytes.size());
 }
 
 void TextFile::Close() {

@@ -22,6 +22,7 @@ constexpr std::size_t FileBufferSize = 64 * 1024;
 constexpr platform::ErrorCode ErrorFileNotOpen = 103;
 constexpr platform::ErrorCode ErrorFileNotOpenForInput = 104;
 constexpr platform::ErrorCode ErrorFileNotOpenForOutput = 105;
+constexpr platform::ErrorCode ErrorLineTooLong = 106;
 
 // The error number of the most recent failed text-file operation, 0 while none
 // is pending. It is only ever recorded; no later operation looks at it.
@@ -46,6 +47,23 @@ class TextFile {
   // replacement); the buffer is written out only when full and at Flush.
   void AttachWrite(platform::Handle handle);
 
+  // Takes over a handle that is already open for reading (a held Workfile);
+  // Detach gives it back.
+  void AttachRead(platform::Handle handle);
+
+  // Reading stops after `bytes` bytes of the file: what lies beyond reads as
+  // the end, and ReadLimitPassed tells that there was more.
+  void LimitRead(std::uint64_t bytes) { readLimit_ = bytes; }
+  bool ReadLimitPassed() const { return bytesRead_ > readLimit_; }
+
+  // A line longer than `bytes` fails the file (Failed) instead of being read whole.
+  void LimitLine(std::size_t bytes) { lineLimit_ = bytes; }
+
+  // The next bytes of the file, up to `count` of them, without reading them;
+  // Skip then passes over bytes of what Peek gave.
+  std::string_view Peek(std::size_t count);
+  void Skip(std::size_t count);
+
   // True when no line is left: no byte left, or the next byte is Ctrl-Z.
   bool Eof();
 
@@ -56,6 +74,9 @@ class TextFile {
 
   // Writes the text, then CR LF.
   void WriteLn(std::string_view text);
+
+  // Writes the bytes as they are.
+  void Write(std::string_view bytes);
 
   // Writes out what is buffered; the handle stays open.
   void Flush();
@@ -89,6 +110,9 @@ class TextFile {
   std::size_t valid_ = 0;      // bytes in the buffer (reading) or waiting (writing)
   std::unique_ptr<char[]> buffer_;  // bufferSize_ bytes, none before the first opening
   std::size_t bufferSize_ = 0;
+  std::uint64_t bytesRead_ = 0;  // of the file, since the opening
+  std::uint64_t readLimit_ = UINT64_MAX - 1;
+  std::size_t lineLimit_ = SIZE_MAX;
 };
 
 // The console: standard output, opened for writing when the process starts.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/byte_search.h"
+#include "runtime/platform.h"
 
 namespace zubra32 {
 
@@ -21,8 +22,19 @@ constexpr std::size_t MaxTailLines = 100;
 // What an echo-off line becomes when the load takes it into the head.
 constexpr std::string_view EchoOffLine = "@Echo Off";
 
+// The largest Workfile loaded, in bytes; a larger one is refused before it is read.
+constexpr std::uint64_t MaxWorkfileBytes = 1024 * 1024 * 1024;
+
+// How long a load waits for another run that holds the Workfile, in milliseconds.
+constexpr int WorkfileLockWait = 30000;
+
+// The UTF-8 byte-order mark: it belongs to the file, not to its first line.
+constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
+
 struct WorkBuffer {
   std::string WorkfileName;            // the current Workfile; empty: none is current
+  platform::HeldWorkfile Held;         // the current Workfile's file, held from the load to the close
+  bool ByteOrderMark = false;          // the file began with the UTF-8 mark, written back first
   std::vector<std::string> HeadLines;  // written before the body; HeadCount is its size
   std::vector<std::string> BodyLines;  // the Workfile's own lines, right-trimmed; fixed after the load
   std::vector<std::string> BodyUpper;  // each body line upper-cased, kept in step with BodyLines
@@ -45,12 +57,15 @@ void SwitchWorkfile(RunState& run, WorkBuffer& work, std::string_view sectionLin
 // Traces the close in debug mode and writes the Workfile back if it changed.
 void CloseWorkfile(RunState& run, WorkBuffer& work);
 
-// Reads the Workfile named by WorkfileName into the buffer, the first echo-off
-// line into the head; refuses a Workfile of more than 2500 body lines.
+// Takes hold of the Workfile named by WorkfileName and reads it into the
+// buffer, the first echo-off line into the head; refuses anything but a
+// regular file, a file in UTF-16 or UTF-32, one of more than 1 GiB and one of
+// more than 2500 body lines.
 void LoadWorkfile(RunState& run, WorkBuffer& work);
 
-// Replaces the Workfile by head, body and tail lines, each ended by CR LF, in
-// one atomic step; reports a Workfile that cannot be written.
+// Replaces the Workfile by its byte-order mark, if it had one, then head, body
+// and tail lines, each ended by CR LF, in one atomic step; reports a Workfile
+// that cannot be written or that another program changed since the load.
 void SaveWorkfile(RunState& run, WorkBuffer& work);
 
 // Carries out one classified directive on the current Workfile.

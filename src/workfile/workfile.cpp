@@ -15,10 +15,26 @@ namespace {
 void ReportUnreadable(RunState& run, WorkBuffer& work) {
   ReportWorkfileError(run, " File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
   work.WorkfileName.clear();
+  platform::ReleaseWorkfile(work.Held);
 }
 
 void ReportUnwritable(RunState& run, const WorkBuffer& work) {
   ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
+}
+
+// A Workfile over one of the limits: nothing of it is current afterwards.
+void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
+  ReportWorkfileError(run, " " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
+                               std::string(unit),
+                      ExitTooLong);
+  work.WorkfileName.clear();
+  platform::ReleaseWorkfile(work.Held);
+}
+
+// Marks of UTF-16 and UTF-32 text, which the line rules would tear apart.
+bool StartsWithWideMark(std::string_view start) {
+  return start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF") ||
+         start.starts_with(std::string_view("\0\0\xFE\xFF", 4));
 }
 
 // The line trimmed at both ends is "@ECHO OFF" or "ECHO OFF", in any letter case.
@@ -63,11 +79,10 @@ void CloseWorkfile(RunState& run, WorkBuffer& work) {
   if (work.WorkfileName.empty()) return;
   if (run.DebugMode) Output().WriteLn("Close > " + work.WorkfileName);
   if (work.WorkfileModified) SaveWorkfile(run, work);
+  platform::ReleaseWorkfile(work.Held);
 }
 
 void LoadWorkfile(RunState& run, WorkBuffer& work) {
-  TextFile file;
-  file.OpenRead(work.WorkfileName);
   work.HeadLines.clear();
   work.BodyLines.clear();
   work.BodyUpper.clear();
@@ -75,8 +90,29 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   work.ScansSinceLoad = 0;
   work.TailLines.clear();
   work.EchoOffSeen = false;
+  work.ByteOrderMark = false;
   work.WorkfileModified = false;
-  if (file.Failed()) return ReportUnreadable(run, work);
+
+  platform::ErrorCode error = 0;
+  switch (platform::HoldWorkfile(work.WorkfileName, MaxWorkfileBytes, WorkfileLockWait, work.Held, error)) {
+    case platform::HoldResult::Held: break;
+    case platform::HoldResult::TooLarge: return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
+    case platform::HoldResult::Locked:
+      ReportWorkfileError(run, " File " + work.WorkfileName + " is locked by another program", ExitUnreadableOrUnwritable);
+      return work.WorkfileName.clear();
+    case platform::HoldResult::NotRegular:
+    case platform::HoldResult::Failed: return ReportUnreadable(run, work);
+  }
+
+  TextFile file;
+  file.AttachRead(work.Held.file);
+  file.LimitRead(MaxWorkfileBytes);
+  std::string_view start = file.Peek(Utf8ByteOrderMark.size() + 1);
+  if (StartsWithWideMark(start)) return ReportUnreadable(run, work);
+  if (start.starts_with(Utf8ByteOrderMark)) {
+    file.Skip(Utf8ByteOrderMark.size());
+    work.ByteOrderMark = true;
+  }
 
   while (!file.Eof() && work.LineCount() < MaxBodyLines) {
     // Read straight into the body; the echo-off line comes out again.
@@ -93,31 +129,35 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   }
   SampleBody(work);
   bool tooLong = work.LineCount() == MaxBodyLines && !file.Eof();
-  file.Close();
+  file.Detach();
   if (file.Failed()) return ReportUnreadable(run, work);
-  if (tooLong) {
-    ReportWorkfileError(run, " " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int32_t>(MaxBodyLines)) + " lines",
-                        ExitTooLong);
-    work.WorkfileName.clear();
-  }
+  if (file.ReadLimitPassed()) return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
+  if (tooLong) ReportTooLong(run, work, MaxBodyLines, "lines");
 }
 
 void SaveWorkfile(RunState& run, WorkBuffer& work) {
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
-  if (!platform::BeginReplacement(work.WorkfileName, replacement, error)) return ReportUnwritable(run, work);
+  if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(run, work);
 
   TextFile file;
   file.AttachWrite(replacement.handle);
+  if (work.ByteOrderMark) file.Write(Utf8ByteOrderMark);
   WriteLines(file, work.HeadLines);
   WriteLines(file, work.BodyLines);
   WriteLines(file, work.TailLines);
   file.Detach();
   if (file.Failed()) {
-    platform::AbandonReplacement(replacement);
+    platform::AbandonReplacement(work.Held, replacement);
     return ReportUnwritable(run, work);
   }
-  if (!platform::CommitReplacement(replacement, error)) ReportUnwritable(run, work);
+  switch (platform::CommitReplacement(work.Held, replacement, error)) {
+    case platform::CommitResult::Replaced: return;
+    case platform::CommitResult::Changed:
+      return ReportWorkfileError(run, " File " + work.WorkfileName + " was changed by another program",
+                                 ExitUnreadableOrUnwritable);
+    case platform::CommitResult::Failed: return ReportUnwritable(run, work);
+  }
 }
 
 }  // namespace zubra32

@@ -102,6 +102,16 @@ void parse_options(const std::vector<std::string>& w, std::size_t i, Block* bloc
     }
 }
 
+// "UID:GID", both decimal.
+Owner parse_owner(const std::string& word) {
+    auto colon = word.find(':');
+    auto uid = parse_number(std::string_view(word).substr(0, colon), 10, 4'294'967'294);
+    auto gid = colon == std::string::npos ? std::nullopt
+                                          : parse_number(std::string_view(word).substr(colon + 1), 10, 4'294'967'294);
+    if (!uid || !gid) throw std::runtime_error("bad owner \"" + word + "\" (expected UID:GID)");
+    return {static_cast<uid_t>(*uid), static_cast<gid_t>(*gid)};
+}
+
 void need_words(const std::vector<std::string>& w, std::size_t n, const char* usage) {
     if (w.size() != n) throw std::runtime_error(std::string("expected: === ") + usage);
 }
@@ -222,6 +232,12 @@ Case parse_case(const std::string& path) {
             } else if (key == "expect-mode") {
                 need_words(w, 3, "expect-mode NAME MODE");
                 c.expect_mode[scratch_path(w[1])] = parse_mode(w, 2);
+            } else if (key == "owner" || key == "expect-owner") {
+                need_words(w, 3, "owner NAME UID:GID / expect-owner NAME UID:GID");
+                std::string name = scratch_path(w[1]);
+                auto& owners = key == "owner" ? c.owner : c.expect_owner;
+                if (!owners.emplace(name, parse_owner(w[2])).second)
+                    throw std::runtime_error("second " + key + " for " + name);
             } else if (key == "allow-extra") {
                 if (w.size() < 2) throw std::runtime_error("expected: === allow-extra GLOB...");
                 c.allow_extra.insert(c.allow_extra.end(), w.begin() + 1, w.end());
@@ -237,6 +253,8 @@ Case parse_case(const std::string& path) {
             }
         }
         line_no = 0;
+        for (const auto& [name, owner] : c.owner)
+            if (!inputs.count(name)) throw std::runtime_error("owner for " + name + ", which is no input");
         if (!seen.count("stdout")) throw std::runtime_error("no \"=== stdout\" block");
         if (!seen.count("exit")) throw std::runtime_error("no \"=== exit\" block");
         for (const auto& var : c.env.lines)

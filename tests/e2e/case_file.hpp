@@ -47,6 +47,12 @@ struct Symlink {
     std::string path, target;
 };
 
+struct Owner {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    bool operator==(const Owner&) const = default;
+};
+
 struct Case {
     std::string title;
     std::vector<std::string> args;  // unexpanded
@@ -59,6 +65,8 @@ struct Case {
     int exit_code = 0;
     std::map<std::string, Block> expect;
     std::map<std::string, mode_t> expect_mode;
+    std::map<std::string, Owner> owner;         // given to inputs after the tree is built (needs root)
+    std::map<std::string, Owner> expect_owner;  // checked afterwards
     std::vector<std::string> allow_extra;
     bool run_as_nobody = false;
     std::string platform;  // empty: any platform

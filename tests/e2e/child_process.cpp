@@ -31,8 +31,13 @@ std::vector<char*> c_strings(const std::vector<std::string>& strings) {
     if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(l.cwd.c_str()) < 0)
         error_number = errno;
     if (!error_number && l.run_as &&
-        (setgroups(0, nullptr) < 0 || setgid(*l.run_as) < 0 || setuid(*l.run_as) < 0))
+        (setgroups(l.run_as_groups.size(), l.run_as_groups.data()) < 0 ||
+         setgid(l.run_as_group.value_or(*l.run_as)) < 0 || setuid(*l.run_as) < 0))
         error_number = errno;
+    if (!error_number && l.file_size_limit) {
+        const rlimit limit{*l.file_size_limit, *l.file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) < 0) error_number = errno;
+    }
     if (!error_number && l.address_space_limit) {
         const rlimit limit{*l.address_space_limit, *l.address_space_limit};
         if (setrlimit(RLIMIT_AS, &limit) < 0) error_number = errno;
@@ -65,6 +70,8 @@ Outcome run_child(const Launch& launch) {
         return result;
     }
 
+    std::thread beside;
+    if (launch.while_running) beside = std::thread(launch.while_running, pid);
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::seconds(launch.timeout_seconds);
     auto ms_until = [](std::chrono::steady_clock::time_point moment) {
@@ -139,6 +146,7 @@ Outcome run_child(const Launch& launch) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (beside.joinable()) beside.join();
     int error_number = 0;
     if (read(status[0], &error_number, sizeof error_number) == sizeof error_number)
         result.launch_error = "cannot start " + launch.argv[0] + ": " + std::strerror(error_number);

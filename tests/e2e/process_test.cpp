@@ -12,89 +12,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
-#include "child_process.hpp"
+#include "process_support.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
 
 namespace e2e {
 namespace {
-
-const std::string banner = "\r\n Zubra32 v2.0 : The Textfile Manipulator  Copyright (C) 2026 the Zubra32 developers\r\n";
-
-std::string program() {
-    const char* path = std::getenv("ZUBRA32_E2E_PROGRAM");
-    return path && *path ? path : ZUBRA32_E2E_PROGRAM_PATH;
-}
-
-bool through_launcher() {
-    const char* launcher = std::getenv("ZUBRA32_E2E_LAUNCHER");
-    return launcher && *launcher;
-}
-
-// A fresh directory under the temporary folder, removed at the end.
-class Scratch {
-public:
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "zubra32-process.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        dir_ = pattern;
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    const fs::path& dir() const { return dir_; }
-
-private:
-    fs::path dir_;
-};
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        throw std::runtime_error("cannot write " + path);
-}
-
-// In one piece: a byte-by-byte copy of the 50 MB Workfile, 41 times, made
-// the kill test outlast its time limit in a Debug build.
-std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return std::move(bytes).str();
-}
-
-Launch launch_in(const Scratch& scratch, const std::string& definition_file) {
-    Launch launch;
-    launch.argv = {program(), definition_file};
-    launch.cwd = scratch.dir().string();
-    return launch;
-}
-
-// Every name in the directory other than the ones given.
-std::vector<std::string> others_in(const fs::path& dir, std::initializer_list<std::string> known) {
-    std::vector<std::string> others;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        std::string name = entry.path().filename().string();
-        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
-    }
-    return others;
-}
-
-std::string describe(const Outcome& outcome) {
-    return "exit " + std::to_string(outcome.exit_code) + ", signal " + std::to_string(outcome.signal) +
-           (outcome.timed_out ? ", timed out" : "") + ", " + outcome.launch_error + "\nstdout: " + outcome.out +
-           "\nstderr: " + outcome.err;
-}
 
 // A Workfile is written back to a temporary file that replaces it only when
 // complete, so a kill at any moment leaves either the old or the new text and

@@ -137,6 +137,7 @@ struct Entry {
     char kind;
     std::string data;
     mode_t mode = 0;
+    Owner owner{};
 };
 using Tree = std::map<std::string, Entry>;
 
@@ -162,9 +163,9 @@ void scan(const std::string& root, const std::string& rel, Tree* tree) {
         std::string full = root + "/" + name;
         struct stat st {};
         lstat(full.c_str(), &st);
-        Entry entry{'?', {}, static_cast<mode_t>(st.st_mode & 07777)};
+        Entry entry{'?', {}, static_cast<mode_t>(st.st_mode & 07777), {st.st_uid, st.st_gid}};
         if (S_ISLNK(st.st_mode)) {
-            entry = {'l', fs::read_symlink(full).string(), entry.mode};
+            entry = {'l', fs::read_symlink(full).string(), entry.mode, entry.owner};
         } else if (S_ISDIR(st.st_mode)) {
             entry.kind = 'd';
             chmod(full.c_str(), entry.mode | 0700);
@@ -172,7 +173,7 @@ void scan(const std::string& root, const std::string& rel, Tree* tree) {
             chmod(full.c_str(), entry.mode);
         } else if (S_ISREG(st.st_mode)) {
             chmod(full.c_str(), entry.mode | 0400);
-            entry = {'f', read_bytes(full), entry.mode};
+            entry = {'f', read_bytes(full), entry.mode, entry.owner};
             chmod(full.c_str(), entry.mode);
         }
         tree->emplace(name, entry);
@@ -263,6 +264,10 @@ public:
         ASSERT_TRUE(fs::exists(program)) << "program not found: " << program;
         const bool windows = running_platform() == "windows";
         ASSERT_FALSE(windows && c.run_as_nobody) << "run-as nobody needs '=== platform posix'";
+        const bool owners = !c.owner.empty() || !c.expect_owner.empty();
+        ASSERT_FALSE(windows && owners) << "owner blocks need '=== platform posix'";
+        // Only root can give a file to another user; the whole case waits for a root runner.
+        if (owners && geteuid() != 0) GTEST_SKIP() << "owner blocks need a root runner";
         scratch_ = make_temp_dir("zubra32-e2e");
         values_.dir = windows ? windows_path(scratch_) : scratch_;
         const bool drop_root = c.run_as_nobody && geteuid() == 0;
@@ -361,6 +366,10 @@ private:
             for (const auto& [name, entry] : want) give_to_nobody(scratch_ + "/" + name);
             give_to_nobody(scratch_);
         }
+        // Owners before modes: a change of owner clears the set-user-ID and set-group-ID bits.
+        for (const auto& [name, owner] : c.owner)
+            if (lchown((scratch_ + "/" + name).c_str(), owner.uid, owner.gid) != 0)
+                throw std::runtime_error("cannot give " + name + " its owner: " + std::strerror(errno));
         for (const auto& f : c.files)
             if (f.mode) chmod((scratch_ + "/" + f.path).c_str(), *f.mode);
         auto dirs = c.dirs;  // deepest first, so that closing one blocks no other
@@ -398,6 +407,13 @@ private:
             if (it == after.end()) ADD_FAILURE() << "missing afterwards: " << name;
             else if (it->second.mode != mode)
                 ADD_FAILURE() << std::oct << "mode of " << name << ": expected 0" << mode << ", found 0" << it->second.mode;
+        }
+        for (const auto& [name, owner] : c.expect_owner) {
+            auto it = after.find(name);
+            if (it == after.end()) ADD_FAILURE() << "missing afterwards: " << name;
+            else if (!(it->second.owner == owner))
+                ADD_FAILURE() << "owner of " << name << ": expected " << owner.uid << ":" << owner.gid << ", found "
+                              << it->second.owner.uid << ":" << it->second.owner.gid;
         }
     }
 

@@ -148,6 +148,13 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
     EXPECT_EQ(work.BodyLines, (Lines{"a"})) << row.directive;
   }
 
+  // Line numbers past 2^31 stay positive in the error line.
+  RunState far;
+  far.DefinitionFileName = "defs.txt";
+  far.DefinitionLineNumber = (std::int64_t{1} << 31) + 5;
+  WorkBuffer full = MakeWork({"a"}, {}, Lines(100, "t"));
+  EXPECT_EQ(Apply(far, full, {"END=x"}), "Error in defs.txt Line:2147483653 work.txt has more than 100 lines at end\r\n");
+
   // The 100th line itself still fits.
   RunState run;
   WorkBuffer work = MakeWork({"a"}, Lines(99, "h"), Lines(99, "t"));

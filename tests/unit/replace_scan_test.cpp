@@ -58,6 +58,59 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
   }
 }
 
+// Enough scans of a body that finds nothing for the pair sets to be in use.
+void WarmUp(RunState& run, WorkBuffer& work) {
+  for (int i = 0; i < 20; ++i) ReplaceScan(run, work, "QQ", '+', "never");
+}
+
+struct NewPairRow {
+  const char* name;
+  std::string line;
+  std::string left;
+  char op;
+  std::string right;
+};
+
+// Each change below brings the pair "AB" into a line that had none: a later
+// search for it must not pass the line over on its pairs from before.
+TEST(ReplaceScanTest, AChangeThatBringsNewPairsIsSeenByLaterSearches) {
+  const NewPairRow rows[] = {
+      {"removing a text joins its neighbours", "aXb", "x", '-', "X"},
+      {"changing a text joins its neighbours", "a-b", "-", ' ', ""},
+      {"appending", "a", "a", '+', "b"},
+      {"replacing the line", "zz", "zz", '@', "ab"},
+      {"forced replacement", "zz", "zz", '!', "ab"},
+  };
+  for (const NewPairRow& row : rows) {
+    RunState run;
+    WorkBuffer work;
+    work.WorkfileName = "work.txt";
+    work.BodyLines = {row.line, "cd"};
+    WarmUp(run, work);
+    ReplaceScan(run, work, row.left, row.op, row.right);
+    ASSERT_EQ(work.BodyLines[0].size(), 2u) << row.name;
+    ReplaceScan(run, work, "ab", '+', "!");
+    EXPECT_EQ(work.BodyLines, (std::vector<std::string>{"ab!", "cd"})) << row.name;
+  }
+}
+
+// A new load of as many lines as the last one starts with no pair sets of the last one's lines.
+TEST(ReplaceScanTest, ANewLoadDoesNotSearchWithThePairsOfTheLast) {
+  test::ScratchDir dir;
+  test::WriteFileBytes(dir.Path("first.txt"), "aa\r\nbb\r\n");
+  test::WriteFileBytes(dir.Path("second.txt"), "ab\r\nba\r\n");
+  RunState run;
+  WorkBuffer work;
+  work.WorkfileName = dir.Path("first.txt");
+  LoadWorkfile(run, work);
+  WarmUp(run, work);
+  work.WorkfileName = dir.Path("second.txt");
+  LoadWorkfile(run, work);
+  ReplaceScan(run, work, "AB", '+', "!");
+  ReplaceScan(run, work, "BA", '+', "?");
+  EXPECT_EQ(work.BodyLines, (std::vector<std::string>{"ab!", "ba?"}));
+}
+
 TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
   test::ScratchDir dir;
   test::WriteFileBytes(dir.Path("w.txt"), "Path=C:\\DOS\r\n@echo off\r\nnetx /ps\r\n  rem x  \r\n");

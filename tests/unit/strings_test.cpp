@@ -21,8 +21,8 @@ TEST(UpperCaseTest, OnlyAsciiLowerCaseLettersChangeAndTheLengthStays) {
     const int expected = (byte >= 'a' && byte <= 'z') ? byte - 32 : byte;
     EXPECT_EQ(static_cast<unsigned char>(upper[static_cast<std::size_t>(byte)]), expected) << "byte " << byte;
   }
-  // Every byte value at every place in an eight-byte word, and in the tail.
-  for (std::size_t shift = 1; shift <= 8; ++shift) {
+  // Every letter at every place of a 16-byte block, and tails of every length from 0 to 15.
+  for (std::size_t shift = 1; shift <= 16; ++shift) {
     const std::string shifted = UpperCase(std::string(shift, 'a') + all);
     EXPECT_EQ(shifted, std::string(shift, 'A') + upper) << "shifted by " << shift;
   }

@@ -66,6 +66,55 @@ TEST(TextFileReadTest, AVeryLongLineComesBackWholeWithoutItsCarriageReturns) {
   EXPECT_EQ(ReadAllLines(bytes + "\r\nnext"), (std::vector<std::string>{line, "next"}));
 }
 
+// The limits that bound memory: a file read no further than its byte limit
+// (one byte past it tells that there was more), a line no longer than its
+// limit (a longer one fails the file), both across buffer boundaries.
+TEST(TextFileReadTest, ReadingStopsAtTheByteAndLineLimits) {
+  test::ScratchDir dir;
+  const std::string bytes = std::string(FileBufferSize + 10, 'a') + "\nbb\n";
+  test::WriteFileBytes(dir.Path("in.txt"), bytes);
+  struct Row {
+    std::uint64_t byteLimit;
+    std::size_t lineLimit;
+    bool passed, failed;
+    std::size_t lines;
+  };
+  const std::vector<Row> rows = {
+      {bytes.size(), SIZE_MAX, false, false, 2},     {bytes.size() - 1, SIZE_MAX, true, false, 1},
+      {FileBufferSize, SIZE_MAX, true, false, 1},    {UINT64_MAX - 1, FileBufferSize + 10, false, false, 2},
+      {UINT64_MAX - 1, FileBufferSize + 9, false, true, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("byte limit " + std::to_string(row.byteLimit) + ", line limit " + std::to_string(row.lineLimit));
+    TextFile file;
+    file.OpenRead(dir.Path("in.txt"));
+    file.LimitRead(row.byteLimit);
+    file.LimitLine(row.lineLimit);
+    std::size_t lines = 0;
+    while (!file.Eof() && !file.Failed()) {
+      file.ReadLine();
+      ++lines;
+    }
+    EXPECT_EQ(file.ReadLimitPassed(), row.passed);
+    EXPECT_EQ(file.Failed(), row.failed);
+    EXPECT_EQ(lines, row.lines);
+  }
+}
+
+TEST(TextFileReadTest, PeekShowsTheNextBytesAndSkipPassesOverThem) {
+  test::ScratchDir dir;
+  test::WriteFileBytes(dir.Path("in.txt"), "\xEF\xBB\xBF" "first\nsecond");
+  TextFile file;
+  file.OpenRead(dir.Path("in.txt"));
+  EXPECT_EQ(file.Peek(4), "\xEF\xBB\xBF" "f");
+  EXPECT_EQ(file.Peek(4), "\xEF\xBB\xBF" "f");
+  file.Skip(3);
+  EXPECT_EQ(file.ReadLine(), "first");
+  EXPECT_EQ(file.Peek(100), "second");
+  EXPECT_EQ(file.ReadLine(), "second");
+  EXPECT_EQ(file.Peek(1), "");
+}
+
 TEST(TextFileReadTest, AFileThatCannotBeOpenedReadsAsEmptyAndIsMarkedFailed) {
   test::ScratchDir dir;
   ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);

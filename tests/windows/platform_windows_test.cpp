@@ -76,16 +76,39 @@ void RemoveFolder(const std::string& folder) {
   RemoveDirectoryA(folder.c_str());
 }
 
-// Writes `text` through a replacement of `name`; false when any step fails.
-bool Replace(const std::string& name, const std::string& text) {
+// Another program's change to a file we may have open: shared as such programs do.
+void WriteAsAnotherProgram(const std::string& name, const std::string& bytes) {
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+platform::HoldResult Hold(const std::string& name, platform::HeldWorkfile& held, int waitMilliseconds = 1000) {
+  platform::ErrorCode error = 0;
+  return platform::HoldWorkfile(name, 1u << 30, waitMilliseconds, held, error);
+}
+
+// Writes `text` through a replacement of the held file.
+platform::CommitResult ReplaceHeld(platform::HeldWorkfile& held, const std::string& text) {
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
-  if (!platform::BeginReplacement(name, replacement, error)) return false;
+  if (!platform::BeginReplacement(held, replacement, error)) return platform::CommitResult::Failed;
   if (!platform::WriteBytes(replacement.handle, text.data(), text.size(), error)) {
-    platform::AbandonReplacement(replacement);
-    return false;
+    platform::AbandonReplacement(held, replacement);
+    return platform::CommitResult::Failed;
   }
-  return platform::CommitReplacement(replacement, error);
+  return platform::CommitReplacement(held, replacement, error);
+}
+
+// Loads and writes back `name` with `text`; false when any step fails.
+bool Replace(const std::string& name, const std::string& text) {
+  platform::HeldWorkfile held;
+  bool replaced = Hold(name, held) == platform::HoldResult::Held &&
+                  ReplaceHeld(held, text) == platform::CommitResult::Replaced;
+  platform::ReleaseWorkfile(held);
+  return replaced;
 }
 
 // Holds a file open against writing and deleting, as an editor or a scanner
@@ -177,14 +200,17 @@ void AHeldWorkfileIsWaitedForBriefly() {
   CHECK(ReadFileBytes(name) == "new\r\n");
 
   // Taken while the new text is being written: putting it in place waits too.
+  platform::HeldWorkfile held;
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
-  CHECK(platform::BeginReplacement(name, replacement, error));
+  CHECK(Hold(name, held) == platform::HoldResult::Held);
+  CHECK(platform::BeginReplacement(held, replacement, error));
   CHECK(platform::WriteBytes(replacement.handle, "newer\r\n", 7, error));
   {
     Holder holder(name, 200);
-    CHECK(platform::CommitReplacement(replacement, error));
+    CHECK(platform::CommitReplacement(held, replacement, error) == platform::CommitResult::Replaced);
   }
+  platform::ReleaseWorkfile(held);
   CHECK(ReadFileBytes(name) == "newer\r\n");
 
   // Held for good: a failure after a short wait, the file as it was, nothing left over.
@@ -196,6 +222,29 @@ void AHeldWorkfileIsWaitedForBriefly() {
   }
   CHECK(ReadFileBytes(name) == "newer\r\n");
   CHECK(Listing(folder) == std::vector<std::string>{"w.txt"});
+  RemoveFolder(folder);
+}
+
+void OurOtherRunsWaitAndAChangedFileIsNotOverwritten() {
+  std::string folder = NewFolder("lock");
+  std::string name = folder + "w.txt";
+  WriteFileBytes(name, "old\r\n");
+  platform::HeldWorkfile first, second;
+  CHECK(Hold(name, first) == platform::HoldResult::Held);
+  DWORD start = GetTickCount();
+  CHECK(Hold(name, second, 300) == platform::HoldResult::Locked);
+  CHECK(GetTickCount() - start >= 250);
+  // Another program writes the file after our load: our write-back leaves it.
+  WriteAsAnotherProgram(name, "theirs\r\n");
+  CHECK(ReplaceHeld(first, "ours\r\n") == platform::CommitResult::Changed);
+  platform::ReleaseWorkfile(first);
+  CHECK(ReadFileBytes(name) == "theirs\r\n");
+  CHECK(Listing(folder) == std::vector<std::string>{"w.txt"});
+  // Released, the file is ours to load again.
+  CHECK(Hold(name, second) == platform::HoldResult::Held);
+  platform::ReleaseWorkfile(second);
+  // A device is never loaded.
+  CHECK(Hold("NUL", second) == platform::HoldResult::NotRegular);
   RemoveFolder(folder);
 }
 
@@ -220,6 +269,7 @@ int main() {
   ReplacementKeepsNameAndAttributes();
   ReadOnlyOrDirectoryIsNotReplaced();
   AHeldWorkfileIsWaitedForBriefly();
+  OurOtherRunsWaitAndAChangedFileIsNotOverwritten();
   ExistenceIsTheFirstMatchAndNoDirectory();
   std::printf("platform_windows_test: %s\n", failures == 0 ? "all checks passed" : "FAILED");
   return failures == 0 ? 0 : 1;
