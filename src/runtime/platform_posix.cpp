@@ -342,7 +342,8 @@ bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
 // change of owner clears the set-user-ID and set-group-ID bits), then all
 // twelve mode bits, then the extended attributes. Without root, the group is
 // kept where we belong to it, and the set-user-ID bit only on a file that was
-// ours already: it must not come to name us instead of the old owner.
+// ours already: it must not come to name us instead of the old owner. Where
+// the group cannot be kept, the set-group-ID bit goes for the same reason.
 bool CopyAttributes(int from, int to, ErrorCode& error) {
   struct stat original {}, copy {};
   if (fstat(from, &original) != 0 || fstat(to, &copy) != 0) {
@@ -356,7 +357,8 @@ bool CopyAttributes(int from, int to, ErrorCode& error) {
       return false;
     }
   } else {
-    if (original.st_gid != copy.st_gid) fchown(to, static_cast<uid_t>(-1), original.st_gid);
+    if (original.st_gid != copy.st_gid && fchown(to, static_cast<uid_t>(-1), original.st_gid) != 0)
+      mode &= ~static_cast<mode_t>(S_ISGID);
     if (original.st_uid != copy.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
   }
   if (fchmod(to, mode) != 0 || !CopyExtendedAttributes(from, to, error)) {
