@@ -151,8 +151,11 @@ constexpr uid_t Nobody = 65534;
 
 // Everything below `path` given to `owner`, links themselves included.
 void GiveTree(const std::string& path, uid_t owner) {
-  lchown(path.c_str(), owner, owner);
-  for (const auto& entry : fs::recursive_directory_iterator(path)) lchown(entry.path().c_str(), owner, owner);
+  auto give = [owner](const std::string& name) {
+    if (lchown(name.c_str(), owner, owner) != 0) throw std::runtime_error("lchown " + name + " failed");
+  };
+  give(path);
+  for (const auto& entry : fs::recursive_directory_iterator(path)) give(entry.path().string());
 }
 
 // Runs the definition file defs.txt in `scratch` with the recorder preloaded

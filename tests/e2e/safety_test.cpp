@@ -292,7 +292,9 @@ TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
     const auto start = steady_clock::now();
     Outcome outcome = run_child(launch);
     const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
-    if (!loop.empty()) std::system(("losetup -d " + loop).c_str());
+    if (!loop.empty()) {
+        EXPECT_EQ(std::system(("losetup -d " + loop).c_str()), 0) << loop << " left attached";
+    }
     EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
     EXPECT_EQ(outcome.out, expected);
     EXPECT_LT(took, 5000) << "refusing took " << took << " ms";
