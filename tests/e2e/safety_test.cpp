@@ -143,11 +143,12 @@ TEST(HeldWorkfile, ConcurrentRunsLoseNoUpdate) {
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int run = 0; run < runs; ++run) {
-        write_bytes(scratch.path("d" + std::to_string(run) + ".def"),
+        const std::string definition = "d" + std::to_string(run) + ".def";
+        write_bytes(scratch.path(definition),
                     "[shared.txt]\r\nEND=run " + std::to_string(run) + " round ~%ROUND~%\r\n");
-        threads.emplace_back([&, run] {
+        threads.emplace_back([&, definition] {
             for (int round = 0; round < rounds; ++round) {
-                Launch launch = launch_in(scratch, "d" + std::to_string(run) + ".def");
+                Launch launch = launch_in(scratch, definition);
                 launch.env = {"ROUND=" + std::to_string(round)};
                 Outcome outcome = run_child(launch);
                 if (outcome.exit_code != 0 || outcome.out != banner) {
