@@ -4,8 +4,8 @@
 # tarball elsewhere. The version is project()'s; the program's banner does not
 # use it.
 
-set(ZUBRA32_DOWNLOAD_URL "https://example.org/zubra32/releases/${PROJECT_VERSION}"
-    CACHE STRING "Where the release zip is published: the winget and scoop manifests point there")
+set(ZUBRA32_DOWNLOAD_URL "https://example.org/zubra32/releases"
+    CACHE STRING "Where releases are published: the winget and scoop manifests point at URL/VERSION/ZIP")
 set(ZUBRA32_HOMEPAGE "https://example.org/zubra32" CACHE STRING "The project's home page, named by the scoop manifest")
 
 set(CPACK_PACKAGE_NAME zubra32)
