@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "../unit/unit_test_support.h"
-#include "driver/run_state.h"
+#include "driver/read_loop.h"
 #include "runtime/platform_faults.h"
 
 namespace zubra32::platform {
