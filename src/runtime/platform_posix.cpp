@@ -371,6 +371,22 @@ bool CopyAttributes(int from, int to, ErrorCode& error) {
   return true;
 }
 
+// Read-only means no write permission bit at all, even for root, as a
+// read-only attribute would; otherwise the system decided at the load whether
+// we may write the file.
+bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error) {
+  struct stat status {};
+  if (fstat(static_cast<int>(held.file), &status) != 0) {
+    error = errno;
+    return false;
+  }
+  if ((status.st_mode & 0222) == 0 || !held.writable) {
+    error = EACCES;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void Initialize(int argc, char** argv) {
@@ -575,18 +591,7 @@ void ReleaseWorkfile(HeldWorkfile& held) {
 
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
-  // Read-only means no write permission bit at all, even for root, as a
-  // read-only attribute would; otherwise the system decided at the load
-  // whether we may write it.
-  struct stat status {};
-  if (fstat(static_cast<int>(held.file), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  if ((status.st_mode & 0222) == 0 || !held.writable) {
-    error = EACCES;
-    return false;
-  }
+  if (!MayWriteHeldFile(held, error)) return false;
   if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
   // The temporary file's name keeps well below the length limit of one name.
   const std::string stem = "." + held.nameInDirectory.substr(0, 64) + ".zubra32-";
@@ -672,15 +677,7 @@ void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
 bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // The tests of BeginReplacement; access() answers for the directory without
   // anything being created in it.
-  struct stat status {};
-  if (fstat(static_cast<int>(held.file), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  if ((status.st_mode & 0222) == 0 || !held.writable) {
-    error = EACCES;
-    return false;
-  }
+  if (!MayWriteHeldFile(held, error)) return false;
   if (faccessat(static_cast<int>(held.directory), ".", W_OK | X_OK, 0) != 0) {
     error = errno;
     return false;

@@ -242,6 +242,33 @@ BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
   return FALSE;
 }
 
+// A read-only Workfile is left alone, as is anything that is no file; whether
+// we may write it at all (its security, another program's lock) is for the
+// system to say: the file is opened for writing without being changed.
+bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error) {
+  const std::string& target = held.nameInDirectory;
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+    return false;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    error = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  if (!RetryWhileShared(
+          [&] {
+            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
+            return probe != INVALID_HANDLE_VALUE;
+          },
+          error)) {
+    return false;
+  }
+  CloseHandle(probe);
+  return true;
+}
+
 }  // namespace
 
 void Initialize(int, char**) {
@@ -418,28 +445,7 @@ void ReleaseWorkfile(HeldWorkfile& held) {
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
   const std::string& target = held.nameInDirectory;
-  DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = LastError();
-    return false;
-  }
-  // A read-only Workfile is left alone, as is anything that is no file.
-  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    error = ERROR_ACCESS_DENIED;
-    return false;
-  }
-  // Whether we may write it at all (its security, another program's lock) is
-  // for the system to say; the file is opened without being changed.
-  HANDLE probe = INVALID_HANDLE_VALUE;
-  if (!RetryWhileShared(
-          [&] {
-            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
-            return probe != INVALID_HANDLE_VALUE;
-          },
-          error)) {
-    return false;
-  }
-  CloseHandle(probe);
+  if (!MayWriteHeldFile(held, error)) return false;
 
   HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.temporaryName, error);
   if (temporary == INVALID_HANDLE_VALUE) {
@@ -485,26 +491,7 @@ bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // The tests of BeginReplacement, with the folder probed instead of a
   // temporary file being made in it.
   const std::string& target = held.nameInDirectory;
-  DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = LastError();
-    return false;
-  }
-  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    error = ERROR_ACCESS_DENIED;
-    return false;
-  }
-  // Opened for writing but neither truncated nor written: its times stay.
-  HANDLE probe = INVALID_HANDLE_VALUE;
-  if (!RetryWhileShared(
-          [&] {
-            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
-            return probe != INVALID_HANDLE_VALUE;
-          },
-          error)) {
-    return false;
-  }
-  CloseHandle(probe);
+  if (!MayWriteHeldFile(held, error)) return false;
   // Whether the folder lets us add a file is for its security to say: asking
   // for that right when opening the folder answers without adding one.
   std::string folder = FolderOf(target);

@@ -40,82 +40,49 @@ void TextFile::UseBuffer(std::size_t size) {
   BufferSize = size;
 }
 
-void TextFile::OpenRead(std::string_view name) {
+void TextFile::Start(State state, platform::Handle handle, bool ownsHandle, std::size_t bufferSize) {
   if (IsOpen()) Close();
   HasFailed = false;
-  ReadsMemory = false;
   Position = Valid = 0;
   BytesRead = 0;
+  ReadsMemory = false;
+  MemoryBytes = {};
   WritesThrough = false;
-  if (name.empty()) {
-    FileHandle = platform::StandardInput();
-    OwnsHandle = false;
-    UseBuffer(ConsoleBufferSize);
-  } else {
-    UseBuffer(FileBufferSize);
-    platform::ErrorCode error = 0;
-    FileHandle = platform::OpenForReading(name, error);
-    if (FileHandle == platform::InvalidHandle) return Fail();
-    OwnsHandle = true;
-  }
-  CurrentState = State::Reading;
+  FileHandle = handle;
+  OwnsHandle = ownsHandle;
+  UseBuffer(bufferSize);
+  // A file that failed to open stays closed: it reads as empty and takes no line.
+  if (handle == platform::InvalidHandle) return Fail();
+  CurrentState = state;
+}
+
+void TextFile::OpenRead(std::string_view name) {
+  platform::ErrorCode error = 0;
+  if (name.empty()) return Start(State::Reading, platform::StandardInput(), false, ConsoleBufferSize);
+  Start(State::Reading, platform::OpenForReading(name, error), true, FileBufferSize);
 }
 
 void TextFile::OpenWrite(std::string_view name) {
-  if (IsOpen()) Close();
-  HasFailed = false;
-  Position = Valid = 0;
+  platform::ErrorCode error = 0;
   if (name.empty()) {
-    FileHandle = platform::StandardOutput();
-    OwnsHandle = false;
+    Start(State::Writing, platform::StandardOutput(), false, ConsoleBufferSize);
     WritesThrough = true;
-    UseBuffer(ConsoleBufferSize);
-  } else {
-    UseBuffer(FileBufferSize);
-    platform::ErrorCode error = 0;
-    FileHandle = platform::CreateForWriting(name, error);
-    if (FileHandle == platform::InvalidHandle) return Fail();
-    OwnsHandle = true;
-    WritesThrough = platform::IsInteractiveOrPipe(FileHandle);
+    return;
   }
-  CurrentState = State::Writing;
+  Start(State::Writing, platform::CreateForWriting(name, error), true, FileBufferSize);
+  if (IsOpen()) WritesThrough = platform::IsInteractiveOrPipe(FileHandle);
 }
 
-void TextFile::AttachWrite(platform::Handle handle) {
-  if (IsOpen()) Close();
-  HasFailed = false;
-  Position = Valid = 0;
-  FileHandle = handle;
-  OwnsHandle = false;
-  WritesThrough = false;
-  UseBuffer(FileBufferSize);
-  CurrentState = State::Writing;
-}
+void TextFile::AttachWrite(platform::Handle handle) { Start(State::Writing, handle, false, FileBufferSize); }
 
-void TextFile::AttachRead(platform::Handle handle) {
-  if (IsOpen()) Close();
-  HasFailed = false;
-  Position = Valid = 0;
-  BytesRead = 0;
-  ReadsMemory = false;
-  FileHandle = handle;
-  OwnsHandle = false;
-  WritesThrough = false;
-  UseBuffer(FileBufferSize);
-  CurrentState = State::Reading;
-}
+void TextFile::AttachRead(platform::Handle handle) { Start(State::Reading, handle, false, FileBufferSize); }
 
 void TextFile::OpenReadMemory(std::string_view bytes) {
-  if (IsOpen()) Close();
+  // Started as a file that failed to open, then given the bytes to read.
+  Start(State::Reading, platform::InvalidHandle, false, FileBufferSize);
   HasFailed = false;
-  Position = Valid = 0;
-  BytesRead = 0;
-  WritesThrough = false;
-  FileHandle = platform::InvalidHandle;
-  OwnsHandle = false;
   MemoryBytes = bytes;
   ReadsMemory = true;
-  UseBuffer(FileBufferSize);
   CurrentState = State::Reading;
 }
 

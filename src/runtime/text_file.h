@@ -90,6 +90,9 @@ class TextFile {
  private:
   enum class State { Closed, Reading, Writing };
 
+  // Closes what is open and starts afresh on `handle`; an invalid handle
+  // leaves the file closed and failed.
+  void Start(State state, platform::Handle handle, bool ownsHandle, std::size_t bufferSize);
   bool Fill();
   void UseBuffer(std::size_t size);
   void WriteBytes(const char* bytes, std::size_t size);
