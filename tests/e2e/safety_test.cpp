@@ -59,6 +59,15 @@ bool wait_until_open(pid_t pid, const std::string& path, milliseconds limit) {
     return false;
 }
 
+// Waits until process `pid` sleeps reading a pipe (its definition file: the
+// lines written so far are all taken), at most `limit`.
+void wait_until_reading_pipe(pid_t pid, milliseconds limit) {
+    const auto until = steady_clock::now() + limit;
+    const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+    while (steady_clock::now() < until && read_bytes(wchan).find("pipe_read") == std::string::npos)
+        std::this_thread::sleep_for(milliseconds(1));
+}
+
 // Runs the program on a named pipe as its definition file: `definition` is
 // written at once, and the pipe is closed (the definition file ends) only
 // after `meanwhile` has run, once the program holds `workfile` open (or after
@@ -76,7 +85,8 @@ Outcome run_paused(const Scratch& scratch, const std::string& definition, const 
     Launch launch = launch_in(scratch, "defs.fifo");
     launch.argv.insert(launch.argv.end(), switches.begin(), switches.end());
     launch.while_running = [&](pid_t pid) {
-        wait_until_open(pid, workfile, milliseconds(500));
+        // Held, and the section line and what follows it dealt with.
+        if (wait_until_open(pid, workfile, milliseconds(500))) wait_until_reading_pipe(pid, milliseconds(2000));
         meanwhile();
         close(pipe);
     };
