@@ -18,7 +18,8 @@
 //     CR LF (otherwise it is exactly as before);
 //   - ro never changes, and no temporary file is ever left behind.
 // The Workfile's bytes may end with the line "=====FAULT=====" and two bytes:
-// a kind of platform call (runtime/platform_faults.h, taken modulo 8) and a
+// a kind of platform call (runtime/platform_faults.h, taken modulo
+// FaultKindCount; Replace, Windows's ReplaceFileA, fails nothing here) and a
 // count n (0 for none). The n-th call of that kind on w (its loads, its
 // temporary file, its renames and the directory flushes after them) then
 // fails, and a write-back that fails must leave w exactly as it was (after a
