@@ -92,6 +92,8 @@ test_windows() {
   wine "$root/build-windows/zubra32_platform_windows_test.exe"
   echo "== write-back order under wine"
   wine "$root/build-windows/zubra32_write_back_order_test.exe"
+  echo "== fault walk of the Windows platform file under wine"
+  wine "$root/build-windows/zubra32_fault_walk_windows_test.exe"
   echo "== end-to-end cases on build-windows/zubra32.exe"
   ZUBRA32_E2E_PROGRAM="$root/build-windows/zubra32.exe" ZUBRA32_E2E_LAUNCHER=wine \
     run_ctest --test-dir "$build" -R '^e2e\.' --output-on-failure --no-tests=error -j2 || status=$?
