@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/read_loop.h"
@@ -45,9 +46,11 @@ struct FaultPlan {
   std::string marker;
   std::vector<Rule> rules;
   std::array<int, FaultKindCount> seen{};
-  std::map<std::pair<int, std::string>, int> seenOn;  // per kind and Workfile
-  std::string writingBack;                            // the Workfile whose temporary file is open
-  // The Workfiles of the failed calls of `kind`, and how many calls of `kind` one took.
+  std::map<std::pair<int, std::string>, int> seenOn;      // per kind and Workfile
+  std::string writingBack;                                // the Workfile whose temporary file is open
+  std::vector<std::pair<FaultKind, std::string>> failed;  // each failed call and its Workfile
+
+  // The Workfiles of the failed calls of `kind`.
   std::vector<std::string> FailedOn(FaultKind kind) const {
     std::vector<std::string> workfiles;
     for (const auto& [failedKind, workfile] : failed) {
@@ -55,11 +58,11 @@ struct FaultPlan {
     }
     return workfiles;
   }
+  // How many calls of `kind` were made on `workfile`.
   int Seen(FaultKind kind, const std::string& workfile) const {
     auto found = seenOn.find({static_cast<int>(kind), workfile});
     return found == seenOn.end() ? 0 : found->second;
   }
-  std::vector<std::pair<FaultKind, std::string>> failed;  // each failed call and its Workfile
 };
 FaultPlan plan;
 
@@ -183,7 +186,7 @@ class Walk {
     for (int i = 1; i <= 2400; ++i) {
       big.push_back("line " + std::to_string(i) + " of a file of about 150 KB, several buffers long");
     }
-    originals_ = {
+    originals = {
         {"autoexec.bat", CrLf({"@ECHO OFF", "SET TEMP=C:\\WINDOWS\\TEMP", "C:\\MOUSE\\ctmouse.exe", "PATH C:\\DOS"})},
         {"config.sys", CrLf({"DEVICE=C:\\DOS\\HIMEM.SYS", "DOS=HIGH,UMB", "FILES=40"})},
         {"unchanged.ini", CrLf({"[boot]", "shell=progman.exe"})},
@@ -228,7 +231,7 @@ class Walk {
   std::int32_t Run(const std::vector<Rule>& rules) {
     for (const auto& entry : Files(files_)) DeleteFileA((files_ + entry.first).c_str());
     CreateDirectoryA(files_.c_str(), nullptr);
-    for (const auto& [name, text] : originals_) WriteFileBytes(files_ + name, text);
+    for (const auto& [name, text] : originals) WriteFileBytes(files_ + name, text);
     WriteFileBytes(definition_, definitionText_);
     plan = {};
     plan.marker = zubra32::platform::Lower(marker_);
@@ -240,6 +243,8 @@ class Walk {
     console = ReadFileBytes(console_);
     return status;
   }
+
+  std::map<std::string, std::string> Workfiles() const { return Files(files_); }
 
   std::string ErrorLine(int line, const std::string& rest) const {
     return "Error in " + definition_ + " Line:" + std::to_string(line) + rest + "\r\n";
@@ -267,17 +272,18 @@ class Walk {
     if (Names(files) != Names(expected)) Fail(where, "the folder holds " + Names(files));
     for (const auto& [name, bytes] : expected) {
       if (files.count(name) == 1 && files.at(name) != bytes) {
-        Fail(where, name + (bytes == originals_.at(name) ? " is not as it was" : " does not hold its new text"));
+        Fail(where, name + (bytes == originals.at(name) ? " is not as it was" : " does not hold its new text"));
       }
     }
   }
 
-  std::string files_, console;
-  std::map<std::string, std::string> originals_, clean;
-  std::map<std::string, int> sectionLine_, closeLine_;
+  // The Workfiles' bytes: before a run, and after the clean run.
+  std::map<std::string, std::string> originals, clean;
+  std::string console;  // what the last run wrote
 
  private:
-  std::string root_, marker_, definition_, console_, definitionText_, missingLine_;
+  std::map<std::string, int> sectionLine_, closeLine_;
+  std::string root_, files_, marker_, definition_, console_, definitionText_, missingLine_;
 };
 
 }  // namespace
@@ -289,11 +295,14 @@ int main() {
   // The clean run: what every section makes of its Workfile, and how many
   // seam calls of each kind the Workfiles take.
   std::int32_t status = walk.Run({});
-  walk.clean = Files(walk.files_);
+  walk.clean = walk.Workfiles();
   const auto calls = plan.seen;
-  walk.Expect("clean run", status, "", "", walk.clean.at("autoexec.bat"));
-  for (const auto& [name, text] : walk.originals_) {
-    if ((walk.clean.at(name) == text) != (name == "unchanged.ini")) Fail("clean run", name + " changed or not");
+  walk.Expect("clean run", status, "", "", "");
+  for (const auto& [name, text] : walk.originals) {
+    auto found = walk.clean.find(name);
+    if (found == walk.clean.end() || (found->second == text) != (name == "unchanged.ini")) {
+      Fail("clean run", name + " is not as a clean run leaves it");
+    }
   }
 
   // Every call, with exactly that call failing. MoveFileExA is called only
@@ -323,7 +332,7 @@ int main() {
       status = walk.Run(rules);
       ++walked;
       const std::vector<std::string> failedOn = plan.FailedOn(kind);
-      if (failedOn.size() != 1 || walk.originals_.count(failedOn.front()) == 0) {
+      if (failedOn.size() != 1 || walk.originals.count(failedOn.front()) == 0) {
         Fail(where, "the call was not made on a Workfile");
         continue;
       }
@@ -336,7 +345,7 @@ int main() {
       }
       const bool read = kind == FaultKind::Open || kind == FaultKind::Read;
       walk.Expect(where, status, read ? walk.ReadError(failed) : walk.WriteError(failed), failed,
-                  walk.originals_.at(failed));
+                  walk.originals.at(failed));
     }
   }
 
@@ -350,7 +359,7 @@ int main() {
   for (DWORD error : {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED}) {
     const std::string where = "held for good (error " + std::to_string(error) + ")";
     status = walk.Run({{FaultKind::Replace, "config.sys", 1, 1000, static_cast<int>(error)}});
-    walk.Expect(where, status, walk.WriteError("config.sys"), "config.sys", walk.originals_.at("config.sys"));
+    walk.Expect(where, status, walk.WriteError("config.sys"), "config.sys", walk.originals.at("config.sys"));
     int attempts = plan.Seen(FaultKind::Replace, "config.sys");
     if (attempts != 5) Fail(where, std::to_string(attempts) + " attempts");
     if (plan.seen[static_cast<std::size_t>(FaultKind::Rename)] != 0) Fail(where, "MoveFileExA round a held file");
@@ -366,11 +375,11 @@ int main() {
   status = walk.Run({{FaultKind::Replace, "big.txt", 1, 1, ERROR_UNABLE_TO_REMOVE_REPLACED},
                      {FaultKind::Rename, "big.txt", 1, 1, ERROR_WRITE_FAULT}});
   walk.Expect("ReplaceFileA and MoveFileExA failing", status, walk.WriteError("big.txt"), "big.txt",
-              walk.originals_.at("big.txt"));
+              walk.originals.at("big.txt"));
   status = walk.Run({{FaultKind::Replace, "big.txt", 1, 1, ERROR_UNABLE_TO_REMOVE_REPLACED},
                      {FaultKind::Rename, "big.txt", 1, 1000, ERROR_SHARING_VIOLATION}});
   walk.Expect("ReplaceFileA failing, MoveFileExA held for good", status, walk.WriteError("big.txt"), "big.txt",
-              walk.originals_.at("big.txt"));
+              walk.originals.at("big.txt"));
   if (plan.Seen(FaultKind::Rename, "big.txt") != 5) Fail("MoveFileExA held for good", "not 5 attempts");
 
   std::printf("fault_walk_windows_test: %s; %d failing calls walked (calls:%s) in %llu ms\n",
