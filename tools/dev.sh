@@ -191,6 +191,7 @@ case "$1" in
     run_example
     ;;
   test)
+    bash "$root/tools/check_layers.sh"
     # acl and attr: the tests that check what a write-back keeps read ACLs and attributes with them.
     install_missing setfacl:acl getfattr:attr
     build_targets

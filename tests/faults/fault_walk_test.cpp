@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../unit/unit_test_support.h"
+#include "unit/unit_test_support.h"
 #include "driver/read_loop.h"
 #include "runtime/platform_faults.h"
 
