@@ -25,6 +25,7 @@
 #include "runtime/platform_faults.h"
 #include "runtime/reporting.h"
 #include "runtime/text_file.h"
+#include "support/file_bytes.h"
 
 namespace zubra32::platform {
 
@@ -109,6 +110,8 @@ namespace {
 using zubra32::platform::FaultKind;
 using zubra32::platform::plan;
 using zubra32::platform::Rule;
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 int failures = 0;
 
@@ -129,24 +132,6 @@ std::string CrLf(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
-}
-
-void WriteFileBytes(const std::string& name, const std::string& bytes) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-std::string ReadFileBytes(const std::string& name) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::string bytes;
-  char buffer[4096];
-  DWORD count = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0) bytes.append(buffer, count);
-  CloseHandle(file);
-  return bytes;
 }
 
 // The files of a folder and their bytes.
