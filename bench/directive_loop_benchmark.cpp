@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "driver/read_loop.h"
 #include "runtime/platform.h"
-#include "workfile/work_buffer.h"
+#include "workfile/workfile.h"
 
 namespace zubra32 {
 namespace {
@@ -76,7 +76,7 @@ class ScratchWorkfile {
     RunState run;
     WorkBuffer work;
     work.WorkfileName = path_;
-    LoadWorkfile(run, work);
+    LoadWorkfile(run.Report, work);
     return work;
   }
 

@@ -125,6 +125,8 @@ test_windows() {
   wine "$windows_build/zubra32_platform_windows_test.exe"
   echo "== write-back order under wine"
   wine "$windows_build/zubra32_write_back_order_test.exe"
+  echo "== fault walk of the Windows platform file under wine"
+  wine "$windows_build/zubra32_fault_walk_windows_test.exe"
   echo "== end-to-end cases on build-$preset/zubra32.exe"
   ZUBRA32_E2E_PROGRAM="$windows_build/zubra32.exe" ZUBRA32_E2E_LAUNCHER=wine \
     run_ctest --test-dir "$build" -R '^e2e\.' --output-on-failure --no-tests=error -j2 || status=$?
@@ -400,6 +402,7 @@ case "$1" in
     run_example
     ;;
   test)
+    bash "$root/tools/check_layers.sh"
     install_missing "${test_tools[@]}"
     build_targets
     run_ctest --test-dir "$build" --output-on-failure --no-tests=error -j2

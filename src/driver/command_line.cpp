@@ -1,10 +1,12 @@
-// The command line: usage text, help with its sample definition file, banner,
-// and the report of an unexpected failure.
+#include "driver/command_line.h"
+
 #include <array>
 #include <cstdint>
 
-#include "driver/run_state.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
 #include "runtime/platform.h"
+#include "runtime/reporting.h"
 #include "runtime/strings.h"
 
 namespace zubra32 {
@@ -48,6 +50,43 @@ constexpr std::array<std::string_view, 29> SampleDefinitionFile = {
     " 'Add a devicedriver at the end of the file",
 };
 
+// What "--help" adds after the help: the switches, as comment lines, so
+// that the whole output is still a definition file.
+constexpr std::array<std::string_view, 6> SwitchHelp = {
+    "",
+    "' Switches, after the definition file, in any letter case:",
+    "'   /L or --dry-run   preview: run as usual but write nothing, and show each change as a diff",
+    "'   /T or --lint      check the definition file for lines that do not do what they seem to",
+    "'   Exit code 6: the preview would change a Workfile, or the check found something",
+    "' --version instead of the definition file prints the version line alone",
+};
+
+// The switches that may follow the definition file's name.
+struct SwitchEntry {
+  std::string_view Short;
+  std::string_view Long;
+  bool RunOptions::*Option;
+};
+constexpr std::array<SwitchEntry, 2> Switches = {{
+    {"/L", "--dry-run", &RunOptions::Preview},
+    {"/T", "--lint", &RunOptions::Check},
+}};
+
+// Arguments after the first that name a switch, in any letter case, turn it
+// on; any other argument is ignored.
+RunOptions ReadSwitches() {
+  RunOptions options;
+  for (int index = 2; index <= ParamCount(); ++index) {
+    std::string argument = ParamStr(index);
+    for (const SwitchEntry& entry : Switches) {
+      if (EqualIgnoringCase(argument, entry.Short) || EqualIgnoringCase(argument, entry.Long)) options.*entry.Option = true;
+    }
+  }
+  return options;
+}
+
+void WriteBanner() { Output().WriteLn(std::string(ProductLine).append("  ").append(CopyrightNotice)); }
+
 // The three usage lines; the help puts an apostrophe in front of each.
 void WriteUsage(std::string_view linePrefix) {
   std::string usage = std::string(linePrefix) + " Usage: " + ParamStr(0) + " <Definition file>";
@@ -58,21 +97,29 @@ void WriteUsage(std::string_view linePrefix) {
 
 }  // namespace
 
-std::string ReadCommandLine() {
+CommandLine ReadCommandLine() {
   Output().WriteLn("");
   if (ParamCount() == 0) {
     WriteUsage("");
     Halt(ExitUsage);
   }
-  std::string definitionFileName = platform::CommandLineArguments().at(1);
-  if (definitionFileName == "/?") {
+  CommandLine commandLine;
+  // Whole: an argument longer than 255 bytes names no file.
+  commandLine.DefinitionFileName = platform::CommandLineArguments().at(1);
+  const std::string& first = commandLine.DefinitionFileName;
+  if (first == "/?" || first == "--help") {
     WriteUsage("'");
     Output().WriteLn("");
     for (std::string_view line : SampleDefinitionFile) Output().WriteLn(line);
+    if (first == "--help") {
+      for (std::string_view line : SwitchHelp) Output().WriteLn(line);
+    }
     Halt(ExitUsage);
   }
-  Output().WriteLn(std::string(ProductLine).append("  ").append(CopyrightNotice));
-  return definitionFileName;
+  WriteBanner();
+  if (first == "--version") Halt(ExitUsage);
+  commandLine.Options = ReadSwitches();
+  return commandLine;
 }
 
 void ReportUnexpectedFailure(std::string_view className, std::string_view message) {

@@ -138,6 +138,25 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
 // Closes and removes the temporary file; the Workfile stays as it was.
 void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement);
 
+// What a preview asks without changing anything: whether BeginReplacement
+// would be let to replace the held Workfile. False, with the error, when the
+// file is read-only or not writable for us, or when its directory does not
+// let us create the temporary file. Creates and changes nothing.
+bool CanReplace(const HeldWorkfile& held, ErrorCode& error);
+
+// True while the held Workfile's name still leads to the file as it was
+// loaded: the same file, not a link or another file put there, its size and
+// last-write time unchanged. CommitReplacement asks the same before it renames.
+bool StillAsLoaded(const HeldWorkfile& held);
+
+// Sets an open file's reading position back to its start.
+bool Rewind(Handle handle, ErrorCode& error);
+
+// The one name under which the file that `name` leads to is known: the
+// absolute path with links resolved, as a write-back through `name` would
+// replace it. The name itself when it cannot be resolved.
+std::string ResolvedName(std::string_view name);
+
 // Ends the process with the exit code at once; open files are not flushed.
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
 

@@ -373,16 +373,20 @@ bool CopyAttributes(int from, int to, ErrorCode& error) {
   return true;
 }
 
-// True while the held name still leads to the file as it was loaded: the same
-// file, not a link or another file put there, with its size and time unchanged.
-bool StillAsLoaded(const HeldWorkfile& held) {
-  struct stat named {}, open {};
-  if (fstatat(static_cast<int>(held.directory), held.nameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      fstat(static_cast<int>(held.file), &open) != 0) {
+// Read-only means no write permission bit at all, even for root, as a
+// read-only attribute would; otherwise the system decided at the load whether
+// we may write the file.
+bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error) {
+  struct stat status {};
+  if (fstat(static_cast<int>(held.file), &status) != 0) {
+    error = errno;
     return false;
   }
-  return S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino &&
-         IdentityOf(open) == held.identity;
+  if ((status.st_mode & 0222) == 0 || !held.writable) {
+    error = EACCES;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -512,6 +516,16 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 
 bool CloseFile(Handle handle, ErrorCode& error) { return CloseDescriptor(static_cast<int>(handle), error); }
 
+bool StillAsLoaded(const HeldWorkfile& held) {
+  struct stat named {}, open {};
+  if (fstatat(static_cast<int>(held.directory), held.nameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      fstat(static_cast<int>(held.file), &open) != 0) {
+    return false;
+  }
+  return S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino &&
+         IdentityOf(open) == held.identity;
+}
+
 HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
                         ErrorCode& error) {
   ReleaseWorkfile(held);
@@ -579,18 +593,7 @@ void ReleaseWorkfile(HeldWorkfile& held) {
 
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
-  // Read-only means no write permission bit at all, even for root, as a
-  // read-only attribute would; otherwise the system decided at the load
-  // whether we may write it.
-  struct stat status {};
-  if (fstat(static_cast<int>(held.file), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  if ((status.st_mode & 0222) == 0 || !held.writable) {
-    error = EACCES;
-    return false;
-  }
+  if (!MayWriteHeldFile(held, error)) return false;
   if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
   // The temporary file's name keeps well below the length limit of one name.
   // Appended, not prepended to a temporary: g++ 12 -O3 warns -Wrestrict falsely on that.
@@ -672,6 +675,29 @@ void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
   if (!replacement.temporaryName.empty()) unlinkat(static_cast<int>(held.directory), replacement.temporaryName.c_str(), 0);
   replacement.temporaryName.clear();
   pendingDirectory = -1;
+}
+
+bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
+  // The tests of BeginReplacement; access() answers for the directory without
+  // anything being created in it.
+  if (!MayWriteHeldFile(held, error)) return false;
+  if (faccessat(static_cast<int>(held.directory), ".", W_OK | X_OK, 0) != 0) {
+    error = errno;
+    return false;
+  }
+  return true;
+}
+
+bool Rewind(Handle handle, ErrorCode& error) {
+  if (lseek(static_cast<int>(handle), 0, SEEK_SET) == 0) return true;
+  error = errno;
+  return false;
+}
+
+std::string ResolvedName(std::string_view name) {
+  std::string path = OsName(name);
+  std::unique_ptr<char, void (*)(void*)> resolved(realpath(path.c_str(), nullptr), free);
+  return resolved ? std::string(resolved.get()) : path;
 }
 
 void ExitProcess(std::uint32_t exitCode) { _exit(static_cast<int>(exitCode)); }

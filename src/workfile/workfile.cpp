@@ -1,10 +1,13 @@
 // The Workfile's life: closed and written back when the next section begins or
 // the run ends, named by its section line, loaded whole into the WorkBuffer.
-#include "driver/run_state.h"
+#include "workfile/workfile.h"
+
+#include "runtime/file_system.h"
 #include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
-#include "workfile/work_buffer.h"
+#include "workfile/preview.h"
+#include "workfile/workfile_text.h"
 
 namespace zubra32 {
 
@@ -12,19 +15,24 @@ namespace {
 
 // Reports a Workfile that passed the existence test but could not be read in
 // full; nothing of it is current afterwards, so nothing of it is written back.
-void ReportUnreadable(RunState& run, WorkBuffer& work) {
-  ReportWorkfileError(run, " File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
+void ReportUnreadable(Reporting& report, WorkBuffer& work) {
+  report.ReportWorkfileError(" File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
   work.WorkfileName.clear();
   platform::ReleaseWorkfile(work.Held);
 }
 
-void ReportUnwritable(RunState& run, const WorkBuffer& work) {
-  ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
+void ReportUnwritable(Reporting& report, const WorkBuffer& work) {
+  report.ReportWorkfileError(" File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
+}
+
+// The name no longer leads to the Workfile as loaded: it is left as it is now.
+void ReportChanged(Reporting& report, const WorkBuffer& work) {
+  report.ReportWorkfileError(" File " + work.WorkfileName + " was changed by another program", ExitUnreadableOrUnwritable);
 }
 
 // A Workfile over one of the limits: nothing of it is current afterwards.
-void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
-  ReportWorkfileError(run, " " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
+void ReportTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
+  report.ReportWorkfileError(" " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
                                std::string(unit),
                       ExitTooLong);
   work.WorkfileName.clear();
@@ -35,12 +43,6 @@ void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::st
 bool StartsWithWideMark(std::string_view start) {
   return start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF") ||
          start.starts_with(std::string_view("\0\0\xFE\xFF", 4));
-}
-
-// The line trimmed at both ends is "@ECHO OFF" or "ECHO OFF", in any letter case.
-bool IsEchoOffLine(std::string_view line) {
-  std::string_view test = TrimmedView(line);
-  return EqualIgnoringCase(test, "@ECHO OFF") || EqualIgnoringCase(test, "ECHO OFF");
 }
 
 // Counts the bytes at the start of up to SampledLines lines spread over the
@@ -55,34 +57,30 @@ void SampleBody(WorkBuffer& work) {
   }
 }
 
-void WriteLines(TextFile& file, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) file.WriteLn(line);
-}
-
 }  // namespace
 
-void SwitchWorkfile(RunState& run, WorkBuffer& work, std::string_view sectionLine) {
-  CloseWorkfile(run, work);
+void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine) {
+  CloseWorkfile(report, work);
   // The brackets are the first and the last byte, whatever those are.
   std::string_view name = sectionLine.substr(std::min<std::size_t>(1, sectionLine.size()));
   work.WorkfileName = name.substr(0, name.empty() ? 0 : name.size() - 1);
   if (!FileExists(work.WorkfileName)) {
-    ReportWorkfileError(run, " File " + work.WorkfileName + " not found", ExitMissingFile);
+    report.ReportWorkfileError(" File " + work.WorkfileName + " not found", ExitMissingFile);
     work.WorkfileName.clear();
     return;
   }
-  if (run.DebugMode) Output().WriteLn("  New Workfile : " + work.WorkfileName);
-  LoadWorkfile(run, work);
+  if (report.DebugMode) report.WriteLn("  New Workfile : " + work.WorkfileName);
+  LoadWorkfile(report, work);
 }
 
-void CloseWorkfile(RunState& run, WorkBuffer& work) {
+void CloseWorkfile(Reporting& report, WorkBuffer& work) {
   if (work.WorkfileName.empty()) return;
-  if (run.DebugMode) Output().WriteLn("Close > " + work.WorkfileName);
-  if (work.WorkfileModified) SaveWorkfile(run, work);
+  if (report.DebugMode) report.WriteLn("Close > " + work.WorkfileName);
+  if (work.WorkfileModified) SaveWorkfile(report, work);
   platform::ReleaseWorkfile(work.Held);
 }
 
-void LoadWorkfile(RunState& run, WorkBuffer& work) {
+void LoadWorkfile(Reporting& report, WorkBuffer& work) {
   work.HeadLines.clear();
   work.BodyLines.clear();
   work.BodyUpper.clear();
@@ -96,19 +94,20 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   platform::ErrorCode error = 0;
   switch (platform::HoldWorkfile(work.WorkfileName, MaxWorkfileBytes, WorkfileLockWait, work.Held, error)) {
     case platform::HoldResult::Held: break;
-    case platform::HoldResult::TooLarge: return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
+    case platform::HoldResult::TooLarge: return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
     case platform::HoldResult::Locked:
-      ReportWorkfileError(run, " File " + work.WorkfileName + " is locked by another program", ExitUnreadableOrUnwritable);
+      report.ReportWorkfileError(" File " + work.WorkfileName + " is locked by another program", ExitUnreadableOrUnwritable);
       return work.WorkfileName.clear();
     case platform::HoldResult::NotRegular:
-    case platform::HoldResult::Failed: return ReportUnreadable(run, work);
+    case platform::HoldResult::Failed: return ReportUnreadable(report, work);
   }
 
+  // A preview reads what an earlier section would have left, if one would have written it.
   TextFile file;
-  file.AttachRead(work.Held.file);
+  if (!OpenWouldBeText(work, file)) file.AttachRead(work.Held.file);
   file.LimitRead(MaxWorkfileBytes);
   std::string_view start = file.Peek(Utf8ByteOrderMark.size() + 1);
-  if (StartsWithWideMark(start)) return ReportUnreadable(run, work);
+  if (StartsWithWideMark(start)) return ReportUnreadable(report, work);
   if (start.starts_with(Utf8ByteOrderMark)) {
     file.Skip(Utf8ByteOrderMark.size());
     work.ByteOrderMark = true;
@@ -130,33 +129,35 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   SampleBody(work);
   bool tooLong = work.LineCount() == MaxBodyLines && !file.Eof();
   file.Detach();
-  if (file.Failed()) return ReportUnreadable(run, work);
-  if (file.ReadLimitPassed()) return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
-  if (tooLong) ReportTooLong(run, work, MaxBodyLines, "lines");
+  if (file.Failed()) return ReportUnreadable(report, work);
+  if (file.ReadLimitPassed()) return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
+  if (tooLong) ReportTooLong(report, work, MaxBodyLines, "lines");
 }
 
-void SaveWorkfile(RunState& run, WorkBuffer& work) {
+void SaveWorkfile(Reporting& report, WorkBuffer& work) {
+  // A preview shows what would be written instead, or the failure it can foresee.
+  if (work.Preview != nullptr) {
+    platform::ErrorCode error = 0;
+    if (!platform::CanReplace(work.Held, error)) return ReportUnwritable(report, work);
+    if (!platform::StillAsLoaded(work.Held)) return ReportChanged(report, work);
+    return PreviewWriteBack(report, work);
+  }
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
-  if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(run, work);
+  if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(report, work);
 
   TextFile file;
   file.AttachWrite(replacement.handle);
-  if (work.ByteOrderMark) file.Write(Utf8ByteOrderMark);
-  WriteLines(file, work.HeadLines);
-  WriteLines(file, work.BodyLines);
-  WriteLines(file, work.TailLines);
+  WriteBackBytes(work, [&file](std::string_view bytes) { file.Write(bytes); });
   file.Detach();
   if (file.Failed()) {
     platform::AbandonReplacement(work.Held, replacement);
-    return ReportUnwritable(run, work);
+    return ReportUnwritable(report, work);
   }
   switch (platform::CommitReplacement(work.Held, replacement, error)) {
     case platform::CommitResult::Replaced: return;
-    case platform::CommitResult::Changed:
-      return ReportWorkfileError(run, " File " + work.WorkfileName + " was changed by another program",
-                                 ExitUnreadableOrUnwritable);
-    case platform::CommitResult::Failed: return ReportUnwritable(run, work);
+    case platform::CommitResult::Changed: return ReportChanged(report, work);
+    case platform::CommitResult::Failed: return ReportUnwritable(report, work);
   }
 }
 

@@ -192,7 +192,7 @@ Case parse_case(const std::string& path) {
             std::string key = w[0];
             if (key.ends_with(':')) key.pop_back();
             bool single = key == "args" || key == "env" || key == "stdout" || key == "exit" || key == "run-as" ||
-                          key == "platform" || key == "timeout";
+                          key == "platform" || key == "timeout" || key == "untouched";
             if (single && !seen.insert(key).second) throw std::runtime_error("second \"" + key + "\" block");
 
             if (key == "args") {
@@ -244,6 +244,9 @@ Case parse_case(const std::string& path) {
             } else if (key == "run-as") {
                 if (w.size() != 2 || w[1] != "nobody") throw std::runtime_error("expected: === run-as nobody");
                 c.run_as_nobody = true;
+            } else if (key == "untouched") {
+                need_words(w, 1, "untouched");
+                c.untouched = true;
             } else if (key == "platform") {
                 if (w.size() != 2 || (w[1] != "posix" && w[1] != "windows"))
                     throw std::runtime_error("expected: === platform posix|windows");

@@ -69,6 +69,7 @@ struct Case {
     std::map<std::string, Owner> expect_owner;  // checked afterwards
     std::vector<std::string> allow_extra;
     bool run_as_nobody = false;
+    bool untouched = false;  // `=== untouched`: the whole tree stays as it was, times included
     std::string platform;  // empty: any platform
     int timeout_seconds = 20;
 };

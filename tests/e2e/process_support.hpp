@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "child_process.hpp"
+#include "support/file_bytes.h"
 
 namespace e2e {
 
@@ -53,20 +53,8 @@ private:
     std::filesystem::path dir_;
 };
 
-inline void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        throw std::runtime_error("cannot write " + path);
-}
-
-// In one piece: a byte-by-byte copy of the kill test's 50 MB Workfile, 41
-// times, took that test past its time limit in a Debug build.
-inline std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return std::move(bytes).str();
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 // The program run on `definition_file` in the scratch directory, with an empty environment.
 inline Launch launch_in(const Scratch& scratch, const std::string& definition_file) {

@@ -42,17 +42,17 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
     }
     Scratch scratch;
     const std::string workfile = scratch.path("big.txt");
-    write_bytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
+    WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
 
     // One uninterrupted run: its result is the new text, its duration spans the kills.
-    write_bytes(workfile, old_text);
+    WriteFileBytes(workfile, old_text);
     const auto start = steady_clock::now();
     Outcome whole = run_child(launch_in(scratch, "defs.txt"));
     const auto duration = duration_cast<microseconds>(steady_clock::now() - start);
     ASSERT_EQ(whole.exit_code, 0) << describe(whole);
     ASSERT_EQ(whole.out, banner);
     ASSERT_EQ(whole.err, "");
-    ASSERT_TRUE(read_bytes(workfile) == new_text) << "the uninterrupted run wrote something else";
+    ASSERT_TRUE(ReadFileBytes(workfile) == new_text) << "the uninterrupted run wrote something else";
     ASSERT_TRUE(others_in(scratch.dir(), {"defs.txt", "big.txt"}).empty());
 
     int old_kept = 0, old_with_temporary = 0, new_written = 0;
@@ -60,7 +60,7 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
         const auto delay = duration * 12 * i / (10 * (kill_count - 1));
         SCOPED_TRACE("kill after " + std::to_string(delay.count() / 1000) + " ms of " +
                      std::to_string(duration.count() / 1000) + " ms");
-        write_bytes(workfile, old_text);
+        WriteFileBytes(workfile, old_text);
         Launch launch = launch_in(scratch, "defs.txt");
         launch.kill_after = delay;
         Outcome outcome = run_child(launch);
@@ -71,7 +71,7 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
 
         std::vector<std::string> others = others_in(scratch.dir(), {"defs.txt", "big.txt"});
         ASSERT_LE(others.size(), 1u) << "more than one file left beside the Workfile";
-        const std::string text = read_bytes(workfile);
+        const std::string text = ReadFileBytes(workfile);
         const bool is_old = text == old_text, is_new = !is_old && text == new_text;
         ASSERT_TRUE(is_old || is_new) << "the Workfile holds " << text.size() << " bytes of neither text";
         if (!others.empty()) {
@@ -104,7 +104,7 @@ TEST(UnexpectedFailure, OutOfMemoryIsReportedWithExitCode1) {
     constexpr rlim_t limit = 64u << 20;
     Scratch scratch;
     // Starting and reading a short file fits in the limit...
-    write_bytes(scratch.path("short.def"), "' a short line\r\n");
+    WriteFileBytes(scratch.path("short.def"), "' a short line\r\n");
     Launch launch = launch_in(scratch, "short.def");
     launch.address_space_limit = limit;
     Outcome fits = run_child(launch);

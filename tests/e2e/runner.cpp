@@ -14,10 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "support/file_bytes.h"
 
 #include "case_file.hpp"
 #include "child_process.hpp"
@@ -141,15 +144,8 @@ struct Entry {
 };
 using Tree = std::map<std::string, Entry>;
 
-std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    if (!(out << bytes)) throw std::runtime_error("cannot write " + path);
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 const char* kind_name(char kind) {
     return kind == 'f' ? "file" : kind == 'l' ? "symlink" : kind == 'd' ? "directory" : "special file";
@@ -173,7 +169,7 @@ void scan(const std::string& root, const std::string& rel, Tree* tree) {
             chmod(full.c_str(), entry.mode);
         } else if (S_ISREG(st.st_mode)) {
             chmod(full.c_str(), entry.mode | 0400);
-            entry = {'f', read_bytes(full), entry.mode, entry.owner};
+            entry = {'f', ReadFileBytes(full), entry.mode, entry.owner};
             chmod(full.c_str(), entry.mode);
         }
         tree->emplace(name, entry);
@@ -236,6 +232,52 @@ void add_parents(const std::string& path, Tree* tree) {
         tree->emplace(path.substr(0, slash), Entry{'d', {}});
 }
 
+// A preview (an argument after the first that is /L or --dry-run, in any
+// letter case) must leave the tree untouched, as `=== untouched` asks.
+bool expects_untouched(const Case& c) {
+    auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+                   return std::tolower(x) == std::tolower(y);
+               });
+    };
+    for (std::size_t i = 1; i < c.args.size(); ++i)
+        if (same(c.args[i], "/L") || same(c.args[i], "--dry-run")) return true;
+    return c.untouched;
+}
+
+// The modification and status-change times of every entry of the tree,
+// the scratch directory itself ("") included, read with lstat alone: reading
+// the tree must not change what it records.
+using Times = std::map<std::string, std::pair<struct timespec, struct timespec>>;
+
+void record_times(const std::string& root, const std::string& rel, Times* times) {
+    struct stat st {};
+    std::string full = rel.empty() ? root : root + "/" + rel;
+    if (lstat(full.c_str(), &st) != 0) return;
+    (*times)[rel] = {st.st_mtim, st.st_ctim};
+    if (!S_ISDIR(st.st_mode)) return;
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(full, error))
+        record_times(root, (rel.empty() ? "" : rel + "/") + item.path().filename().string(), times);
+}
+
+std::string compare_times(const Times& before, const Times& after) {
+    auto same = [](const struct timespec& a, const struct timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    std::string report;
+    for (const auto& [name, times] : before) {
+        auto it = after.find(name);
+        std::string shown = name.empty() ? "the scratch directory" : name;
+        if (it == after.end()) report += shown + ": gone\n";
+        else if (!same(times.first, it->second.first)) report += shown + ": modification time changed\n";
+        else if (!same(times.second, it->second.second)) report += shown + ": status-change time changed\n";
+    }
+    for (const auto& [name, times] : after)
+        if (!before.count(name)) report += name + ": appeared\n";
+    return report;
+}
+
 bool allowed_extra(const Case& c, std::string name) {
     while (true) {  // the entry itself or a directory it lies in
         for (const auto& glob : c.allow_extra)
@@ -280,6 +322,10 @@ public:
             program = copy;
         }
         Tree want = build_inputs(c, drop_root);
+        const bool untouched = expects_untouched(c);
+        ASSERT_FALSE(untouched && !c.expect.empty()) << "a case that leaves the tree untouched expects no file";
+        Times times_before;
+        if (untouched) record_times(scratch_, "", &times_before);
 
         Launch launch;
         for (const auto& arg : c.args) launch.argv.push_back(expand(arg, values_));
@@ -292,7 +338,7 @@ public:
             std::string windows_program = windows_path(fs::canonical(program).string());
             std::string request = windows_program + '\0' + windows_command_line(windows_program, launch.argv) + '\0';
             for (const auto& var : launch.env) request += var + '\0';
-            write_bytes(aux_dir_ + "/request", request);
+            WriteFileBytes(aux_dir_ + "/request", request);
             launch.argv = command_line(helper, {windows_path(aux_dir_ + "/request")});
             launch.env = wine_environment();
         } else {
@@ -302,6 +348,8 @@ public:
         if (drop_root) launch.run_as = nobody;
         launch.timeout_seconds = c.timeout_seconds;
         const Outcome got = run_child(launch);
+        Times times_after;
+        if (untouched) record_times(scratch_, "", &times_after);
 
         ASSERT_EQ(got.launch_error, "");
         ASSERT_FALSE(got.timed_out) << "killed after " << c.timeout_seconds << " s; stdout so far:\n"
@@ -315,6 +363,10 @@ public:
         EXPECT_EQ(got.exit_code, c.exit_code) << "exit code";
         const std::string err = windows ? without_wine_chatter(got.err) : got.err;
         EXPECT_TRUE(err.empty()) << "stderr (must stay empty):\n" << excerpt(err, 0);
+        if (untouched) {
+            std::string changed = compare_times(times_before, times_after);
+            EXPECT_TRUE(changed.empty()) << "the tree must stay untouched, times included:\n" << changed;
+        }
         check_tree(c, want);
     }
 
@@ -345,7 +397,7 @@ private:
         for (const auto& f : c.files) {
             make_parents(f.path);
             want[f.path] = {'f', render(f.content, values_)};
-            write_bytes(scratch_ + "/" + f.path, want[f.path].data);
+            WriteFileBytes(scratch_ + "/" + f.path, want[f.path].data);
         }
         for (const auto& h : c.hardlinks) {
             make_parents(h.path);

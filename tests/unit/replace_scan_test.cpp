@@ -2,13 +2,18 @@
 
 #include <random>
 
-#include "driver/run_state.h"
 #include "runtime/strings.h"
 #include "unit_test_support.h"
-#include "workfile/work_buffer.h"
+#include "workfile/edit_operations.h"
+#include "workfile/workfile.h"
 
 namespace zubra32 {
 namespace {
+
+// The operation an operator character selects; ' ' for none: the text is changed.
+ReplaceOperation Op(char character) {
+  return OperationOfCharacter(character).value_or(ReplaceOperation::ChangeText);
+}
 
 // The replace family as stated, one plain search per line: the model that
 // the scan, with its upper-cased copies, byte counts and pair sets kept in
@@ -40,7 +45,7 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
     return result;
   };
   for (int round = 0; round < 40; ++round) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     WorkBuffer work;
     work.WorkfileName = "work.txt";
     for (int i = 0; i < 30; ++i) work.BodyLines.push_back(text(round % 4 == 0 ? 300 : 12));
@@ -50,7 +55,7 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
       const std::string left = text(2) + pick("ab");
       const std::string right = text(3);
       const char op = pick(" @-+!");
-      ReplaceScan(run, work, left, op, right);
+      ReplaceScan(run, work, left, Op(op), right);
       ModelScan(model, left, op, right);
       ASSERT_EQ(work.BodyLines, model) << "round " << round << ", directive " << directive;
     }
@@ -59,8 +64,8 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
 }
 
 // Enough scans of a body that finds nothing for the pair sets to be in use.
-void WarmUp(RunState& run, WorkBuffer& work) {
-  for (int i = 0; i < 20; ++i) ReplaceScan(run, work, "QQ", '+', "never");
+void WarmUp(Reporting& run, WorkBuffer& work) {
+  for (int i = 0; i < 20; ++i) ReplaceScan(run, work, "QQ", Op('+'), "never");
 }
 
 struct NewPairRow {
@@ -82,14 +87,14 @@ TEST(ReplaceScanTest, AChangeThatBringsNewPairsIsSeenByLaterSearches) {
       {"forced replacement", "zz", "zz", '!', "ab"},
   };
   for (const NewPairRow& row : rows) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     WorkBuffer work;
     work.WorkfileName = "work.txt";
     work.BodyLines = {row.line, "cd"};
     WarmUp(run, work);
-    ReplaceScan(run, work, row.left, row.op, row.right);
+    ReplaceScan(run, work, row.left, Op(row.op), row.right);
     ASSERT_EQ(work.BodyLines[0].size(), 2u) << row.name;
-    ReplaceScan(run, work, "ab", '+', "!");
+    ReplaceScan(run, work, "ab", Op('+'), "!");
     EXPECT_EQ(work.BodyLines, (std::vector<std::string>{"ab!", "cd"})) << row.name;
   }
 }
@@ -99,29 +104,29 @@ TEST(ReplaceScanTest, ANewLoadDoesNotSearchWithThePairsOfTheLast) {
   test::ScratchDir dir;
   test::WriteFileBytes(dir.Path("first.txt"), "aa\r\nbb\r\n");
   test::WriteFileBytes(dir.Path("second.txt"), "ab\r\nba\r\n");
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work;
   work.WorkfileName = dir.Path("first.txt");
   LoadWorkfile(run, work);
   WarmUp(run, work);
   work.WorkfileName = dir.Path("second.txt");
   LoadWorkfile(run, work);
-  ReplaceScan(run, work, "AB", '+', "!");
-  ReplaceScan(run, work, "BA", '+', "?");
+  ReplaceScan(run, work, "AB", Op('+'), "!");
+  ReplaceScan(run, work, "BA", Op('+'), "?");
   EXPECT_EQ(work.BodyLines, (std::vector<std::string>{"ab!", "ba?"}));
 }
 
 TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
   test::ScratchDir dir;
   test::WriteFileBytes(dir.Path("w.txt"), "Path=C:\\DOS\r\n@echo off\r\nnetx /ps\r\n  rem x  \r\n");
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work;
   work.WorkfileName = dir.Path("w.txt");
   LoadWorkfile(run, work);
   ASSERT_EQ(work.BodyLines, (std::vector<std::string>{"Path=C:\\DOS", "netx /ps", "  rem x"}));
-  for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", '+', ";x");
-  ReplaceScan(run, work, "NETX /", ' ', "vlm /");
-  ReplaceScan(run, work, "REM X", '@', "done");
+  for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", Op('+'), ";x");
+  ReplaceScan(run, work, "NETX /", Op(' '), "vlm /");
+  ReplaceScan(run, work, "REM X", Op('@'), "done");
   EXPECT_EQ(work.BodyLines,
             (std::vector<std::string>{"Path=C:\\DOS;x;x;x;x;x;x;x;x;x;x", "vlm /ps", "done"}));
   EXPECT_EQ(work.HeadLines, (std::vector<std::string>{"@Echo Off"}));

@@ -173,3 +173,25 @@ TEST(TextFileWriteTest, AFileThatCannotBeCreatedIsMarkedFailedAndWritesNothing) 
 
 }  // namespace
 }  // namespace zubra32
+
+namespace zubra32 {
+namespace {
+
+// Bytes held in memory read exactly as the same bytes in a file, also across
+// the buffer's size.
+TEST(TextFileTest, MemoryReadsAsAFile) {
+  const std::string longLine(FileBufferSize + 17, 'x');
+  for (const std::string& bytes : {std::string("a\r\nb\nc"), std::string("a\x1a" "b\n"), std::string(),
+                                   longLine + "\r\n" + longLine + "\n" + "end"}) {
+    TextFile file;
+    file.OpenReadMemory(bytes);
+    std::vector<std::string> lines;
+    while (!file.Eof()) lines.push_back(file.ReadLine());
+    file.Close();
+    EXPECT_FALSE(file.Failed());
+    EXPECT_EQ(lines, ReadAllLines(bytes)) << bytes.substr(0, 20);
+  }
+}
+
+}  // namespace
+}  // namespace zubra32

@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "driver/read_loop.h"
+#include "runtime/console.h"
 #include "runtime/text_file.h"
 
 namespace {

@@ -1,0 +1,139 @@
+// Each rule names a line the run takes otherwise than it reads: ignored,
+// taken as text, adding a line on every run, or naming another file than
+// meant. Few false alarms beat many: a rule fires only on a form that is
+// rarely written on purpose.
+#include "deflang/lint.h"
+
+#include "deflang/directive.h"
+#include "deflang/expansion.h"
+#include "runtime/strings.h"
+
+namespace zubra32 {
+
+namespace {
+
+
+std::string Quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
+
+// True when `word` is `keyword` mistyped: two neighbouring letters swapped,
+// one letter left out, or one doubled; with `substitutions`, also one letter
+// changed. A letter added otherwise ("ENDS") more often makes another word.
+bool IsNearMiss(std::string_view word, std::string_view keyword, bool substitutions) {
+  if (word == keyword) return false;
+  if (word.size() == keyword.size()) {
+    std::size_t first = 0;
+    while (word[first] == keyword[first]) ++first;
+    if (substitutions && word.substr(first + 1) == keyword.substr(first + 1)) return true;
+    return first + 1 < word.size() && word[first] == keyword[first + 1] && word[first + 1] == keyword[first] &&
+           word.substr(first + 2) == keyword.substr(first + 2);
+  }
+  std::string_view longer = word.size() > keyword.size() ? word : keyword;
+  std::string_view shorter = word.size() > keyword.size() ? keyword : word;
+  if (longer.size() != shorter.size() + 1) return false;
+  std::size_t first = 0;
+  while (first < shorter.size() && longer[first] == shorter[first]) ++first;
+  if (longer.substr(first + 1) != shorter.substr(first)) return false;
+  bool doubled = (first > 0 && longer[first] == longer[first - 1]) ||
+                 (first + 1 < longer.size() && longer[first] == longer[first + 1]);
+  return longer == keyword || doubled;
+}
+
+void LintSectionLine(LintState& state, std::string_view line, std::int64_t lineNumber,
+                     std::vector<std::string>& findings) {
+  // The name is the line without its first and last byte, as the run takes it.
+  std::string_view name = line.substr(1);
+  name = name.substr(0, name.empty() ? 0 : name.size() - 1);
+  state.SectionSeen = true;
+  if (name.empty()) {
+    findings.push_back("section line names no file: the run reports it as not found");
+    return;
+  }
+  if (line.back() != ']') {
+    findings.push_back("section line does not end in \"]\": its last byte is cut off, the Workfile is " + Quoted(name));
+  } else if (IsBlank(name.front()) || IsBlank(name.back())) {
+    findings.push_back("Workfile name " + Quoted(name) + " begins or ends with a blank, which is part of the name");
+  }
+  auto [earlier, first] = state.SectionLines.try_emplace(std::string(name), lineNumber);
+  if (!first) {
+    findings.push_back("names the same Workfile as line " + IntToStr(earlier->second) +
+                       ": this section edits what that one leaves");
+  }
+}
+
+void LintReplaceDirective(const Directive& directive, std::vector<std::string>& findings) {
+  const std::string& left = directive.LeftSide;
+  if (TrimmedView(left).empty()) {
+    findings.push_back("left side holds only blanks: the directive applies to every line that holds a blank");
+    return;
+  }
+  // A keyword written with a blank before its "=", or misspelt, is a left side.
+  std::string word = UpperCase(TrimmedRightView(left));
+  bool blankBefore = word.size() != left.size();
+  for (std::string_view keyword : {"START", "END"}) {
+    bool meant = blankBefore ? word == keyword
+                             : word.size() >= 3 && IsNearMiss(word, keyword, /*substitutions=*/keyword == "START");
+    if (meant) {
+      findings.push_back(Quoted(left) + " is not the keyword " + std::string(keyword) +
+                         "=: the line edits the lines that hold " + Quoted(left));
+    }
+  }
+  // "L = @R": a blank on both sides of "=" and an operator character after it.
+  const std::string& right = directive.Value;
+  std::string_view afterBlanks = TrimmedView(right);
+  if (directive.Operation == ReplaceOperation::ChangeText && IsBlank(left.back()) && !right.empty() &&
+      IsBlank(right.front()) && !afterBlanks.empty() && OperationOfCharacter(afterBlanks.front())) {
+    findings.push_back(std::string("\"=\" followed by a blank and \"").append(1, afterBlanks.front()) +
+                       "\": the \"" + std::string(1, afterBlanks.front()) +
+                       "\" is text, not the operator, so the line changes the text " + Quoted(left));
+  }
+}
+
+void LintDirectiveLine(const LintState& state, std::string_view line, std::vector<std::string>& findings) {
+  Directive directive = ClassifyDirective(line);
+  if (directive.Kind == DirectiveKind::None) {
+    findings.push_back("not a comment, section line or directive (no \"=\" after the first byte that \"~\" does not escape): ignored");
+    return;
+  }
+  if (!state.SectionSeen) {
+    findings.push_back("directive before the first section line: ignored, no Workfile is open");
+    return;
+  }
+  switch (directive.Kind) {
+    case DirectiveKind::AddAtStart:
+      findings.push_back("START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after");
+      break;
+    case DirectiveKind::AddAtEnd:
+      findings.push_back("END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it after");
+      break;
+    case DirectiveKind::Replace: LintReplaceDirective(directive, findings); break;
+    case DirectiveKind::None: break;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> LintLine(LintState& state, std::string line, std::int64_t lineNumber) {
+  std::vector<std::string> findings;
+  TrimInPlace(line);
+  if (line.empty() || line.front() == '\'') return findings;
+
+  ExpansionNotes notes;
+  ExpandVariablesNoting(line, notes);
+  for (const std::string& name : notes.UnsetNames) {
+    findings.push_back("variable " + name + " is not set here: ~%" + name + "~% becomes empty");
+  }
+  if (notes.LoneDelimiter) findings.push_back("\"~%\" without a partner stays in the line as text");
+  if (notes.BoundReached) {
+    findings.push_back("more than " + IntToStr(MaxReplacementsPerLine) + " variable references: the rest stays as written");
+  }
+
+  if (line.empty() || EqualIgnoringCase(line, "[DEBUG]")) return findings;
+  if (line.front() == '[') {
+    LintSectionLine(state, line, lineNumber, findings);
+  } else {
+    LintDirectiveLine(state, line, findings);
+  }
+  return findings;
+}
+
+}  // namespace zubra32

@@ -1,0 +1,34 @@
+// What a Workfile's text looks like to the load and after the write-back:
+// the rules the load, the save and the preview share.
+#include "workfile/workfile_text.h"
+
+#include "runtime/strings.h"
+
+namespace zubra32 {
+
+namespace {
+
+constexpr std::string_view WriteBackLineEnd = "\r\n";
+
+}  // namespace
+
+bool IsEchoOffLine(std::string_view line) {
+  std::string_view test = TrimmedView(line);
+  return EqualIgnoringCase(test, "@ECHO OFF") || EqualIgnoringCase(test, "ECHO OFF");
+}
+
+void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write) {
+  if (work.ByteOrderMark) write(Utf8ByteOrderMark);
+  WriteBackLines(work, write);
+}
+
+void WriteBackLines(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write) {
+  for (const std::vector<std::string>* lines : {&work.HeadLines, &work.BodyLines, &work.TailLines}) {
+    for (const std::string& line : *lines) {
+      write(line);
+      write(WriteBackLineEnd);
+    }
+  }
+}
+
+}  // namespace zubra32

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "deflang/lint.h"
+#include "unit_test_support.h"
+
+namespace zubra32 {
+namespace {
+
+// The findings for one directive line under a section line, as their first words.
+std::vector<std::string> FindingsUnderSection(const std::string& line) {
+  LintState state;
+  LintLine(state, "[w.txt]", 1);
+  std::vector<std::string> findings = LintLine(state, line, 2);
+  for (std::string& finding : findings) finding = finding.substr(0, finding.find(':'));
+  return findings;
+}
+
+TEST(LintTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
+  struct Row {
+    std::string line;
+    bool flagged;
+  } rows[] = {
+      {"STRAT=x", true},  {"Sart=x", true},   {"SSTART=x", true}, {"STARR=x", true}, {"SRART=x", true},
+      {"EDN=x", true},    {"NED=x", true},    {"ENDD=x", true},   {"EEND=x", true},  {"START =x", true},
+      {"end  =x", true},  {"STARTS=x", false}, {"STARTUP=x", false}, {"ENDS=x", false}, {"AND=x", false},
+      {"SEND=x", false},  {"STAR T=x", false}, {"EN=x", false},   {"tart=x", true}, {"STATE=x", false}, {"START=x", false},
+  };
+  for (const Row& row : rows) {
+    bool flagged = false;
+    for (const std::string& finding : FindingsUnderSection(row.line)) {
+      flagged = flagged || finding.find("is not the keyword") != std::string::npos;
+    }
+    EXPECT_EQ(flagged, row.flagged) << row.line;
+  }
+}
+
+TEST(LintTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
+  struct Row {
+    std::string line;
+    bool flagged;
+  } rows[] = {
+      {"abc = @x", true},  {"abc =  !x", true}, {"abc = -x", true}, {"abc\t= +x", true}, {"abc= @x", false},
+      {"abc =@x", false},  {"abc = x", false},  {"abc =+ @x", false}, {"abc =", false},
+  };
+  for (const Row& row : rows) {
+    bool flagged = false;
+    for (const std::string& finding : FindingsUnderSection(row.line)) {
+      flagged = flagged || finding.find("followed by a blank") != std::string::npos;
+    }
+    EXPECT_EQ(flagged, row.flagged) << row.line;
+  }
+}
+
+TEST(LintTest, LinesTheRunTakesAsMeantStayQuiet) {
+  test::ScopedEnvironment environment({"USERNAME=demo", "EMPTY="});
+  for (std::string line : {"", "   ", "' ~%NOPE~% in a comment", "[debug]", "  [Debug]  ", "netx /=vlm /",
+                                  "mouse=!m", "path~=C=+;c:\\dos", "a=b=c", "x=~%username~%", "x=~%EMPTY~%"}) {
+    EXPECT_TRUE(FindingsUnderSection(line).empty()) << line;
+  }
+}
+
+TEST(LintTest, SectionsAreComparedByTheNameTheRunTakes) {
+  LintState state;
+  EXPECT_TRUE(LintLine(state, "[a.txt]", 1).empty());
+  EXPECT_TRUE(LintLine(state, "[A.TXT]", 2).empty());
+  EXPECT_EQ(LintLine(state, "[a.txt] ", 3).size(), 1u);  // trimmed first: the same name
+  std::vector<std::string> findings = LintLine(state, "[a.txtX", 4);
+  ASSERT_EQ(findings.size(), 2u);
+  EXPECT_EQ(findings[1], "names the same Workfile as line 1: this section edits what that one leaves");
+}
+
+}  // namespace
+}  // namespace zubra32
