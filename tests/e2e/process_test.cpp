@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -56,13 +57,9 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
     ASSERT_TRUE(others_in(scratch.dir(), {"defs.txt", "big.txt"}).empty());
 
     int old_kept = 0, old_with_temporary = 0, new_written = 0;
-    for (int i = 0; i < kill_count; ++i) {
-        const auto delay = duration * 12 * i / (10 * (kill_count - 1));
-        SCOPED_TRACE("kill after " + std::to_string(delay.count() / 1000) + " ms of " +
-                     std::to_string(duration.count() / 1000) + " ms");
+    // One run, killed as `launch` says; what it left must be one of the three outcomes.
+    auto run_killed = [&](Launch launch) {
         WriteFileBytes(workfile, old_text);
-        Launch launch = launch_in(scratch, "defs.txt");
-        launch.kill_after = delay;
         Outcome outcome = run_child(launch);
         // Killed, or done before the kill was due.
         ASSERT_TRUE(outcome.signal == SIGKILL || (outcome.exit_code == 0 && outcome.out == banner))
@@ -84,7 +81,30 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
         } else {
             ++(is_old ? old_kept : new_written);
         }
+    };
+    for (int i = 0; i < kill_count; ++i) {
+        const auto delay = duration * 12 * i / (10 * (kill_count - 1));
+        SCOPED_TRACE("kill after " + std::to_string(delay.count() / 1000) + " ms of " +
+                     std::to_string(duration.count() / 1000) + " ms");
+        Launch launch = launch_in(scratch, "defs.txt");
+        launch.kill_after = delay;
+        run_killed(launch);
     }
+    // A busy machine stretches some stages and shrinks others: each stage is
+    // also met on purpose, at the start, while the temporary file is there,
+    // and after the end.
+    Launch at_start = launch_in(scratch, "defs.txt");
+    at_start.kill_after = microseconds(0);
+    run_killed(at_start);
+    Launch while_writing = launch_in(scratch, "defs.txt");
+    while_writing.while_running = [&](pid_t pid) {
+        const auto until = steady_clock::now() + seconds(20);
+        while (others_in(scratch.dir(), {"defs.txt", "big.txt"}).empty() && steady_clock::now() < until)
+            std::this_thread::yield();
+        kill(pid, SIGKILL);
+    };
+    run_killed(while_writing);
+    run_killed(launch_in(scratch, "defs.txt"));
     std::cout << "file " << old_text.size() << " bytes, uninterrupted run " << duration.count() / 1000
               << " ms; kills: " << old_kept << " old, " << old_with_temporary << " old with a temporary file, "
               << new_written << " new\n";
