@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "driver/read_loop.h"
 #include "runtime/platform.h"
-#include "workfile/work_buffer.h"
+#include "workfile/workfile.h"
 
 // Every allocation of the process is counted, so that a benchmark can tell
 // how many a step makes.
@@ -95,7 +95,7 @@ class ScratchWorkfile {
     RunState run;
     WorkBuffer work;
     work.WorkfileName = path_;
-    LoadWorkfile(run, work);
+    LoadWorkfile(run.Report, work);
     // Let go of the file, or the next load of it waits for the lock to time out.
     platform::ReleaseWorkfile(work.Held);
     return work;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
+
 extern char** environ;
 
 namespace zubra32::fuzz {
@@ -67,14 +69,8 @@ inline std::string MakeScratchDirectory() {
   return pattern;
 }
 
-inline void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::ReadFileBytes;
+using test::WriteFileBytes;
 
 // An invariant that failed: says which and aborts, so the input is kept as a crash.
 [[noreturn]] inline void Broken(const char* what) {

@@ -34,7 +34,7 @@ fi
 [ -n "$cxx" ] || { echo "fuzz/run.sh: clang++ not found (apt-get install clang-14 libclang-rt-14-dev)" >&2; exit 1; }
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DZUBRA32_FUZZ=ON -DZUBRA32_BUILD_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "$build" -j2 --target zubra32_fuzz_run zubra32_fuzz_lines zubra32_fuzz_expand >/dev/null
 
 # Longest input tried per target: a whole run takes a definition file and a Workfile.

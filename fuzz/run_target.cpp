@@ -7,7 +7,7 @@
 //   d    the definition file       w    the Workfile
 //   ro   a read-only file          sub  a directory
 // Every '/' of the definition file becomes '\', so that no name reaches
-// outside the scratch directory. The stages run as the read loop runs them,
+// outside the scratch directory. The program's own read loop runs the input,
 // and after each line the target checks:
 //   - head and tail never exceed 100 lines, the body 2500, and the
 //     upper-case copy of the body (and the byte-pair sets of its lines, once
@@ -18,7 +18,8 @@
 //     CR LF (otherwise it is exactly as before);
 //   - ro never changes, and no temporary file is ever left behind.
 // The Workfile's bytes may end with the line "=====FAULT=====" and two bytes:
-// a kind of platform call (runtime/platform_faults.h, taken modulo 8) and a
+// a kind of platform call (runtime/platform_faults.h, taken modulo
+// FaultKindCount; Replace, Windows's ReplaceFileA, fails nothing here) and a
 // count n (0 for none). The n-th call of that kind on w (its loads, its
 // temporary file, its renames and the directory flushes after them) then
 // fails, and a write-back that fails must leave w exactly as it was (after a
@@ -35,14 +36,16 @@
 #include <string_view>
 #include <vector>
 
-#include "deflang/directive.h"
-#include "driver/run_state.h"
+#include "deflang/expansion.h"
+#include "driver/read_loop.h"
 #include "fuzz_support.h"
 #include "runtime/byte_search.h"
+#include "runtime/console.h"
 #include "runtime/platform_faults.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
 #include "workfile/work_buffer.h"
+#include "workfile/workfile_text.h"
 
 namespace {
 
@@ -77,18 +80,18 @@ bool IsTemporaryOfW(std::string_view path) { return BaseName(path).rfind(".w.zub
 // What the loop makes of the line before the section stage: true when it
 // names a Workfile (and so closes the current one).
 bool IsSectionLine(const std::string& line) {
-  RunState probe;
-  probe.CurrentLine = Trim(line);
-  if (!probe.CurrentLine.empty() && probe.CurrentLine.front() == '\'') return false;
-  ExpandVariables(probe);
-  if (EqualIgnoringCase(probe.CurrentLine, "[DEBUG]")) return false;
-  return !probe.CurrentLine.empty() && probe.CurrentLine.front() == '[';
+  std::string probe(TrimmedView(line));
+  if (!probe.empty() && probe.front() == '\'') return false;
+  Reporting quiet;
+  ExpandVariables(probe, quiet);
+  if (EqualIgnoringCase(probe, "[DEBUG]")) return false;
+  return !probe.empty() && probe.front() == '[';
 }
 
 // The bytes a write-back of the buffer gives.
 std::string Render(const WorkBuffer& work) {
   std::string text;
-  WriteBackLines(work, [&text](std::string_view bytes) { text.append(bytes); });
+  WriteBackBytes(work, [&text](std::string_view bytes) { text.append(bytes); });
   return text;
 }
 
@@ -229,39 +232,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   PrepareDirectory(definition, workfile);
 
-  RunState run;
-  run.DefinitionFileName = "d";
-  WorkBuffer work;
+  // The state of w and of the buffer before the line or the close that may write it back.
   std::string wText = workfile;
-  run.DefinitionFile.OpenRead("d");
-  Check(!run.DefinitionFile.Failed(), "the definition file opens");
-  while (!run.DefinitionFile.Eof()) {
-    run.DefinitionFile.ReadLine(run.CurrentLine);
-    Check(!run.DefinitionFile.Failed(), "the definition file reads");
-    ++run.DefinitionLineNumber;
-    if (IsSectionLine(run.CurrentLine)) {
-      WorkBuffer before = work;
-      int failures = fault.writeBackFailures;
-      ProcessLine(run, work);
+  WorkBuffer before;
+  bool section = false;
+  int failures = 0;
+  RunWatch watch;
+  watch.BeforeLine = [&](const RunState& run, const WorkBuffer& work) {
+    section = IsSectionLine(run.CurrentLine);
+    before = work;
+    failures = fault.writeBackFailures;
+  };
+  watch.AfterLine = [&](const RunState&, const WorkBuffer& work) {
+    if (section) {
       std::string now = fuzz::ReadFileBytes("w");
       CheckWorkfileAfterClose(before, wText, now, fault.writeBackFailures > failures, -1);
       wText = now;
       CheckBuffer(before);
     } else {
-      std::size_t head = work.HeadCount(), body = work.LineCount(), tail = work.TailCount();
-      ProcessLine(run, work);
-      Check(work.LineCount() == body, "the body line count never changes after the load");
-      Check(work.HeadCount() >= head && work.TailCount() >= tail, "head and tail only grow");
+      Check(work.LineCount() == before.LineCount(), "the body line count never changes after the load");
+      Check(work.HeadCount() >= before.HeadCount() && work.TailCount() >= before.TailCount(), "head and tail only grow");
       Check(work.HeadCount() <= MaxHeadLines && work.TailCount() <= MaxTailLines, "head and tail hold at most 100 lines");
     }
-  }
-  CheckBuffer(work);
-  WorkBuffer before = work;
-  int failures = fault.writeBackFailures;
-  CloseWorkfile(run, work);
-  CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"), fault.writeBackFailures > failures, run.RunStatus);
-  Check(run.RunStatus >= 0 && run.RunStatus <= 4, "the status is an exit code of a run");
-  run.DefinitionFile.Close();
+  };
+  watch.BeforeEnd = [&](const RunState&, const WorkBuffer& work) {
+    CheckBuffer(work);
+    before = work;
+    failures = fault.writeBackFailures;
+  };
+  watch.AfterEnd = [&](const RunState& run, const WorkBuffer&) {
+    CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"), fault.writeBackFailures > failures,
+                            run.Report.RunStatus);
+  };
+  std::int32_t status = ExecuteDefinitionFile("d", {}, watch);
+  Check(status >= 0 && status <= 4, "the status is an exit code of a run");
   CheckDirectory();
   return 0;
 }

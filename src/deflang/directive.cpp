@@ -7,7 +7,6 @@ namespace zubra32 {
 namespace {
 
 constexpr char Tilde = '~';
-constexpr std::string_view OperatorCharacters = "+-@!";
 
 // True when the line begins with the keyword ("START=", "END="), letters in any case.
 bool HasKeyword(std::string_view line, std::string_view keyword) {
@@ -36,10 +35,8 @@ void ConvertRightSide(std::string& text) {
   }
 }
 
-}  // namespace
-
-SplitResult SplitDirective(std::string_view line) {
-  SplitResult result;
+// Splits a line at its operator into `directive`; false when the line holds none.
+bool SplitAtOperator(std::string_view line, Directive& directive) {
   std::size_t equals = std::string_view::npos;
   for (std::size_t i = 1; i < line.size(); ++i) {
     if (line[i] == '=' && line[i - 1] != Tilde) {
@@ -47,19 +44,21 @@ SplitResult SplitDirective(std::string_view line) {
       break;
     }
   }
-  if (equals == std::string_view::npos) return result;
+  if (equals == std::string_view::npos) return false;
 
   std::string right(line.substr(equals + 1));
-  if (!right.empty() && OperatorCharacters.find(right.front()) != std::string_view::npos) {
-    result.OperatorCharacter = right.front();
+  if (std::optional<ReplaceOperation> operation = right.empty() ? std::nullopt : OperationOfCharacter(right.front())) {
+    directive.Operation = *operation;
     right.erase(0, 1);
   }
-  result.Found = true;
-  result.LeftSide = UnescapeLeftSide(std::string(line.substr(0, equals)));
+  directive.Kind = DirectiveKind::Replace;
+  directive.LeftSide = UnescapeLeftSide(std::string(line.substr(0, equals)));
   ConvertRightSide(right);
-  result.RightSide = std::move(right);
-  return result;
+  directive.Value = std::move(right);
+  return true;
 }
+
+}  // namespace
 
 Directive ClassifyDirective(std::string_view line) {
   Directive directive;
@@ -69,11 +68,8 @@ Directive ClassifyDirective(std::string_view line) {
   } else if (HasKeyword(line, "END=")) {
     directive.Kind = DirectiveKind::AddAtEnd;
     directive.Value = line.substr(4);
-  } else if (SplitResult split = SplitDirective(line); split.Found) {
-    directive.Kind = DirectiveKind::Replace;
-    directive.LeftSide = std::move(split.LeftSide);
-    directive.OperatorCharacter = split.OperatorCharacter;
-    directive.Value = std::move(split.RightSide);
+  } else {
+    SplitAtOperator(line, directive);
   }
   return directive;
 }

@@ -5,13 +5,13 @@
 #include "deflang/lint.h"
 
 #include "deflang/directive.h"
+#include "deflang/expansion.h"
 #include "runtime/strings.h"
 
 namespace zubra32 {
 
 namespace {
 
-constexpr std::string_view OperatorCharacters = "+-@!";
 
 std::string Quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
 
@@ -80,8 +80,8 @@ void LintReplaceDirective(const Directive& directive, std::vector<std::string>& 
   // "L = @R": a blank on both sides of "=" and an operator character after it.
   const std::string& right = directive.Value;
   std::string_view afterBlanks = TrimmedView(right);
-  if (directive.OperatorCharacter == ' ' && IsBlank(left.back()) && !right.empty() && IsBlank(right.front()) &&
-      !afterBlanks.empty() && OperatorCharacters.find(afterBlanks.front()) != std::string_view::npos) {
+  if (directive.Operation == ReplaceOperation::ChangeText && IsBlank(left.back()) && !right.empty() &&
+      IsBlank(right.front()) && !afterBlanks.empty() && OperationOfCharacter(afterBlanks.front())) {
     findings.push_back(std::string("\"=\" followed by a blank and \"").append(1, afterBlanks.front()) +
                        "\": the \"" + std::string(1, afterBlanks.front()) +
                        "\" is text, not the operator, so the line changes the text " + Quoted(left));

@@ -13,7 +13,7 @@ namespace zubra32 {
 // What the check remembers from one line to the next.
 struct LintState {
   bool SectionSeen = false;                          // a section line came before this line
-  std::map<std::string, std::int32_t> SectionLines;  // each Workfile named so far, with the line that named it first
+  std::map<std::string, std::int64_t> SectionLines;  // each Workfile named so far, with the line that named it first
 };
 
 // The findings for one definition line as read (untrimmed), each the text

@@ -1,7 +1,11 @@
 // The check (/T): the definition file read once more, on its own, each line
 // looked over as the run would take it; no Workfile is opened.
+#include "driver/check.h"
+
 #include "deflang/lint.h"
-#include "driver/run_state.h"
+#include "driver/read_loop.h"
+#include "runtime/console.h"
+#include "runtime/reporting.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
 

@@ -1,10 +1,12 @@
-// The command line: usage text, help with its sample definition file, banner,
-// and the report of an unexpected failure.
+#include "driver/command_line.h"
+
 #include <array>
 #include <cstdint>
 
-#include "driver/run_state.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
 #include "runtime/platform.h"
+#include "runtime/reporting.h"
 #include "runtime/strings.h"
 
 namespace zubra32 {

@@ -3,8 +3,11 @@
 #include <new>
 #include <stdexcept>
 
-#include "driver/run_state.h"
+#include "driver/command_line.h"
+#include "driver/read_loop.h"
+#include "runtime/console.h"
 #include "runtime/platform.h"
+#include "runtime/reporting.h"
 
 int main(int argc, char** argv) {
   using namespace zubra32;

@@ -1,10 +1,15 @@
 // The one pass over the definition file. Every line passes every stage in this
 // order; a stage that deals with the line clears it, and an empty line means
 // nothing to the stages after it.
+#include "driver/read_loop.h"
+
 #include "deflang/directive.h"
-#include "driver/run_state.h"
+#include "deflang/expansion.h"
+#include "driver/check.h"
+#include "runtime/file_system.h"
 #include "runtime/strings.h"
-#include "workfile/work_buffer.h"
+#include "workfile/edit_operations.h"
+#include "workfile/workfile.h"
 
 namespace zubra32 {
 
@@ -20,15 +25,15 @@ void ApplyCommentRule(RunState& run) {
 // "[DEBUG]" in any letter case switches the traces on for the rest of the run.
 void ApplyDebugSwitch(RunState& run) {
   if (!EqualIgnoringCase(run.CurrentLine, DebugLine)) return;
-  run.DebugMode = true;
-  Output().WriteLn("Debugging Enabled");
+  run.Report.DebugMode = true;
+  run.Report.WriteLn("Debugging Enabled");
   run.CurrentLine.clear();
 }
 
 // A line that begins with "[" names the next Workfile.
 void ApplySectionLine(RunState& run, WorkBuffer& work) {
   if (run.CurrentLine.empty() || run.CurrentLine.front() != '[') return;
-  SwitchWorkfile(run, work, run.CurrentLine);
+  SwitchWorkfile(run.Report, work, run.CurrentLine);
   run.CurrentLine.clear();
 }
 
@@ -36,7 +41,7 @@ void ApplySectionLine(RunState& run, WorkBuffer& work) {
 void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
   if (run.CurrentLine.empty()) return;
   Directive directive = ClassifyDirective(run.CurrentLine);
-  if (directive.Kind != DirectiveKind::None) ApplyDirective(run, work, directive);
+  if (directive.Kind != DirectiveKind::None) ApplyDirective(run.Report, work, directive);
   run.CurrentLine.clear();
 }
 
@@ -45,7 +50,7 @@ void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
 // (the current Workfile is let go as it is on disk).
 std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work) {
   platform::ReleaseWorkfile(work.Held);
-  Output().WriteLn(CutAfter("Can't read the definition file " + run.DefinitionFileName, MaxShortString));
+  run.Report.WriteLn(CutAfter("Can't read the definition file " + run.Report.DefinitionFileName, MaxShortString));
   return ExitMissingFile;
 }
 
@@ -54,28 +59,28 @@ std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work) {
 void ProcessLine(RunState& run, WorkBuffer& work) {
   TrimInPlace(run.CurrentLine);
   ApplyCommentRule(run);
-  ExpandVariables(run);
+  ExpandVariables(run.CurrentLine, run.Report);
   ApplyDebugSwitch(run);
   ApplySectionLine(run, work);
   ApplyDirectiveLine(run, work);
 }
 
-std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options) {
+std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options, const RunWatch& watch) {
   RunState run;
-  run.DefinitionFileName = CutAfter(definitionFileName, MaxShortString);
+  run.Report.DefinitionFileName = CutAfter(definitionFileName, MaxShortString);
   // An argument longer than 255 bytes names no file: cut, it could name another one.
   if (definitionFileName.size() > MaxShortString || !FileExists(definitionFileName)) {
-    Output().WriteLn(CutAfter("Can't find the definition file " + run.DefinitionFileName, MaxShortString));
+    run.Report.WriteLn(CutAfter("Can't find the definition file " + run.Report.DefinitionFileName, MaxShortString));
     return ExitMissingFile;
   }
   WorkBuffer work;
   std::int32_t warnings = 0;
   if (options.Check) {
-    warnings = CheckDefinitionFile(run.DefinitionFileName);
+    warnings = CheckDefinitionFile(run.Report.DefinitionFileName);
     if (warnings < 0) return FailDefinitionFile(run, work);
     if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
   }
-  run.Preview.Enabled = options.Preview;
+  if (options.Preview) work.Preview = &run.Preview;
   run.DefinitionFile.OpenRead(definitionFileName);
   run.DefinitionFile.LimitLine(MaxDefinitionLineBytes);
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
@@ -85,22 +90,27 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptio
     // A definition file that fails halfway ends the run at once: the current
     // Workfile is not written back.
     if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
-    ++run.DefinitionLineNumber;
+    ++run.Report.DefinitionLineNumber;
+    if (watch.BeforeLine) watch.BeforeLine(run, work);
     ProcessLine(run, work);
+    if (watch.AfterLine) watch.AfterLine(run, work);
   }
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
 
-  CloseWorkfile(run, work);
-  if (run.Preview.Enabled) {
-    Output().WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(run.Preview.ChangedWorkfiles.size())) +
+  if (watch.BeforeEnd) watch.BeforeEnd(run, work);
+  CloseWorkfile(run.Report, work);
+  if (watch.AfterEnd) watch.AfterEnd(run, work);
+  if (options.Preview) {
+    run.Report.WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(run.Preview.ChangedWorkfiles.size())) +
                      " Workfile(s) would change, nothing written");
   }
-  if (run.RunStatus > 0) Output().WriteLn("Ready (Status = " + IntToStr(run.RunStatus) + ")");
+  if (run.Report.RunStatus > 0) run.Report.WriteLn("Ready (Status = " + IntToStr(run.Report.RunStatus) + ")");
   // A preview's own findings count only when the run itself would end cleanly.
-  if (run.RunStatus == ExitClean && run.Preview.Enabled && (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
+  if (run.Report.RunStatus == ExitClean && options.Preview &&
+      (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
     return ExitWouldChange;
   }
-  return run.RunStatus;
+  return run.Report.RunStatus;
 }
 
 void RunDefinitionFile(const CommandLine& commandLine) {

@@ -1,101 +1,23 @@
-// The run's state record and the read loop over the definition file.
+// The run's state record: what the driver keeps while it reads the definition
+// file, the reporting record it hands to the layers below among it.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <set>
 #include <string>
-#include <string_view>
 
+#include "runtime/console.h"
+#include "runtime/reporting.h"
 #include "runtime/text_file.h"
+#include "workfile/preview.h"
 
 namespace zubra32 {
 
-struct WorkBuffer;
-
-// Exit codes of the program.
-enum ExitCode : std::int32_t {
-  ExitClean = 0,
-  ExitUnexpectedFailure = 1,
-  ExitMissingFile = 2,       // no definition file, or the last error was a missing Workfile
-  ExitTooLong = 3,           // the last error was a Workfile, head or tail over its limit
-  ExitUnreadableOrUnwritable = 4,  // the last error was a Workfile that could not be read or written
-  ExitUsage = 5,             // usage or help printed
-  ExitWouldChange = 6,       // preview or check only: a Workfile would change, or the check has warnings
-};
-
-// Longest "Error in <definition file> Line:" prefix of an error line.
-constexpr std::size_t MaxErrorPrefix = 255;
-
-// Longest definition-file line; a longer one ends the run as an unreadable file.
-constexpr std::size_t MaxDefinitionLineBytes = 1024 * 1024 * 1024;
-
-// The switches after the definition file's name.
-struct RunOptions {
-  bool Preview = false;  // "/L", "--dry-run": write nothing, print what would change
-  bool Check = false;    // "/T", "--lint": look the definition file over for likely mistakes
-};
-
-// What the command line asks for once it names a definition file.
-struct CommandLine {
-  std::string DefinitionFileName;  // the first argument, as given
-  RunOptions Options;
-};
-
-struct WouldBeTexts;  // workfile/preview.h
-
-// What a preview keeps over the run. Workfiles are known by ResolvedName
-// (platform.h), so that two spellings of one file meet.
-struct PreviewState {
-  bool Enabled = false;                 // the run writes nothing back
-  std::set<std::string> ChangedWorkfiles;  // Workfiles whose bytes would differ
-  std::shared_ptr<WouldBeTexts> Texts;  // what the write-backs would have left; made at the first
-};
-
 struct RunState {
-  std::int32_t RunStatus = ExitClean;   // the most recent Workfile error's code; the exit code
-  std::int64_t DefinitionLineNumber = 0;  // physical line being processed, from 1 (never wraps)
-  bool DebugMode = false;                // trace output, on from the first "[DEBUG]" line
-  std::string CurrentLine;               // the line being processed; a stage that consumes it clears it
-  std::string DefinitionFileName;        // as the first argument spells it
-  TextFile DefinitionFile;               // open for reading for the whole run
-  PreviewState Preview;                  // a preview's state; Enabled false in an ordinary run
+  RunState() { Report.Console = &Output(); }
+
+  Reporting Report;             // debug mode, status, the error lines' prefix and the console
+  std::string CurrentLine;      // the line being processed; a stage that consumes it clears it
+  TextFile DefinitionFile;      // open for reading for the whole run
+  PreviewState Preview;         // what a preview keeps; the WorkBuffer points to it only in a preview
 };
-
-// "Error in " + the definition file's name + " Line:" cut at 255 bytes, then the
-// line number: the start of every Workfile error line.
-std::string ErrorLinePrefix(const RunState& run);
-
-// The same with another opening ("Warning in "): the check's finding lines.
-std::string MessageLinePrefix(std::string_view opening, std::string_view definitionFileName, std::int64_t lineNumber);
-
-// Prints a Workfile error line and records its status.
-void ReportWorkfileError(RunState& run, std::string_view rest, std::int32_t status);
-
-// The program after the command line: checks and opens the definition file,
-// runs the read loop over it (or checks it, or previews the run, as the
-// switches say) and ends the process with the run's status.
-[[noreturn]] void RunDefinitionFile(const CommandLine& commandLine);
-
-// The same run without ending the process: gives the exit code instead, and
-// Output stays open (for tests and fuzzing, which run many in one process).
-std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options = {});
-
-// The check: prints a warning line for each line of the definition file that
-// probably does not do what it seems to, then the count. Gives the number of
-// warnings, or -1 when the definition file cannot be read.
-std::int32_t CheckDefinitionFile(std::string_view definitionFileName);
-
-// One pass of the read loop on a line just read (exposed for tests).
-void ProcessLine(RunState& run, WorkBuffer& work);
-
-// Prints the usage or help text, the version or the banner line; ends the
-// process unless the first argument names a definition file, which it then
-// returns whole (an argument longer than 255 bytes names no file) with the
-// switches that follow it.
-CommandLine ReadCommandLine();
-
-// Writes the report of an unexpected failure straight to standard output.
-void ReportUnexpectedFailure(std::string_view className, std::string_view message);
 
 }  // namespace zubra32

@@ -1,5 +1,8 @@
 #include "runtime/arguments.h"
 
+#include "runtime/platform.h"
+#include "runtime/strings.h"
+
 namespace zubra32 {
 
 namespace {
@@ -46,6 +49,18 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     arguments.push_back(std::move(argument));
   }
   return arguments;
+}
+
+int ParamCount() {
+  auto count = static_cast<int>(platform::CommandLineArguments().size());
+  return count > 0 ? count - 1 : 0;
+}
+
+std::string ParamStr(int index) {
+  if (index == 0) return std::string(CutAfter(platform::ProgramFilePath(), MaxShortString));
+  std::vector<std::string> arguments = platform::CommandLineArguments();
+  if (index < 0 || static_cast<std::size_t>(index) >= arguments.size()) return {};
+  return std::string(CutAfter(arguments[static_cast<std::size_t>(index)], MaxShortString));
 }
 
 }  // namespace zubra32

@@ -1,5 +1,6 @@
-// Taking a whole command line apart into its arguments, for platforms that
-// hand the program one string (Windows' GetCommandLineA) instead of a list.
+// The command-line arguments: counted and handed out as the program takes
+// them, and a whole command line taken apart, for platforms that hand the
+// program one string (Windows' GetCommandLineA) instead of a list.
 #pragma once
 
 #include <string>
@@ -17,5 +18,12 @@ namespace zubra32 {
 // is no argument. No byte escapes another. A quote left open at the very end
 // would give an empty argument: nothing after it counts, so it is left out.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// Number of command-line arguments after the program's own name.
+int ParamCount();
+
+// The argument with that index, cut after 255 bytes; index 0 is the full path
+// of the program file; the empty string past the last argument.
+std::string ParamStr(int index);
 
 }  // namespace zubra32

@@ -19,15 +19,18 @@ enum class FaultKind {
   Write,            // one write of buffered bytes
   Flush,            // flushing the temporary file to disk
   Close,            // closing a file (the real close still happens)
-  Rename,           // renaming the temporary file over the Workfile
-  DirectoryFlush,   // flushing the Workfile's directory after the rename
+  Rename,           // the rename that puts the temporary file in the Workfile's place
+                    // (renameat; on Windows MoveFileExA, after ReplaceFileA failed)
+  DirectoryFlush,   // flushing the Workfile's directory after the rename (POSIX only)
+  Replace,          // ReplaceFileA putting the temporary file in the Workfile's place (Windows only)
 };
-constexpr int FaultKindCount = 8;
+constexpr int FaultKindCount = 9;
 
 // Asked before each such call with what the call works on: `handle` for calls
 // on an open file (InvalidHandle otherwise) and `name` for calls on a name
 // (the Workfile's or its directory's; empty otherwise). True makes the call
-// fail with `error` as its error number.
+// fail with `error` as its error number: the caller then goes on exactly as
+// after a real failure with that error (on Windows it is the last error too).
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error);
 
 }  // namespace zubra32::platform

@@ -392,7 +392,8 @@ bool CopyExtendedAttributes(int from, int to, bool& changed, ErrorCode& error) {
 // change of owner clears the set-user-ID and set-group-ID bits), then all
 // twelve mode bits, then the extended attributes. Without root, the group is
 // kept where we belong to it, and the set-user-ID bit only on a file that was
-// ours already: it must not come to name us instead of the old owner.
+// ours already: it must not come to name us instead of the old owner. Where
+// the group cannot be kept, the set-group-ID bit goes for the same reason.
 bool CopyAttributes(int from, const struct stat& original, int to, ErrorCode& error) {
   mode_t mode = original.st_mode & 07777;
   if (geteuid() == 0) {
@@ -406,7 +407,8 @@ bool CopyAttributes(int from, const struct stat& original, int to, ErrorCode& er
       error = errno;
       return false;
     }
-    if (original.st_gid != copy.st_gid) fchown(to, static_cast<uid_t>(-1), original.st_gid);
+    if (original.st_gid != copy.st_gid && fchown(to, static_cast<uid_t>(-1), original.st_gid) != 0)
+      mode &= ~static_cast<mode_t>(S_ISGID);
     if (original.st_uid != copy.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
   }
   bool changed = false;
@@ -429,6 +431,23 @@ struct {
   int file = -1;
   struct stat status {};
 } beganWith;
+
+// Read-only means no write permission bit at all, even for root, as a
+// read-only attribute would; otherwise the system decided at the load whether
+// we may write the file.
+bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error, struct stat* seen = nullptr) {
+  struct stat status {};
+  if (fstat(static_cast<int>(held.file), &status) != 0) {
+    error = errno;
+    return false;
+  }
+  if ((status.st_mode & 0222) == 0 || !held.writable) {
+    error = EACCES;
+    return false;
+  }
+  if (seen != nullptr) *seen = status;
+  return true;
+}
 
 }  // namespace
 
@@ -632,25 +651,15 @@ void ReleaseWorkfile(HeldWorkfile& held) {
 
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
-  // Read-only means no write permission bit at all, even for root, as a
-  // read-only attribute would; otherwise the system decided at the load
-  // whether we may write it.
-  struct stat status {};
   beganWith.file = -1;
-  if (fstat(static_cast<int>(held.file), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  if ((status.st_mode & 0222) == 0 || !held.writable) {
-    error = EACCES;
-    return false;
-  }
+  struct stat status {};
+  if (!MayWriteHeldFile(held, error, &status)) return false;
   beganWith.file = static_cast<int>(held.file);
   beganWith.status = status;
   if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
   // The temporary file's name keeps well below the length limit of one name.
-  std::string stem = ".";
-  stem.append(held.nameInDirectory, 0, 64).append(".zubra32-");
+  // Appended, not prepended to a temporary: g++ 12 -O3 warns -Wrestrict falsely on that.
+  const std::string stem = std::string(".").append(held.nameInDirectory, 0, 64).append(".zubra32-");
   const int directory = static_cast<int>(held.directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = stem + RandomSuffix();
@@ -742,15 +751,7 @@ void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
 bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // The tests of BeginReplacement; access() answers for the directory without
   // anything being created in it.
-  struct stat status {};
-  if (fstat(static_cast<int>(held.file), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  if ((status.st_mode & 0222) == 0 || !held.writable) {
-    error = EACCES;
-    return false;
-  }
+  if (!MayWriteHeldFile(held, error)) return false;
   if (faccessat(static_cast<int>(held.directory), ".", W_OK | X_OK, 0) != 0) {
     error = errno;
     return false;

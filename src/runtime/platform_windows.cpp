@@ -14,6 +14,7 @@
 
 #include "runtime/arguments.h"
 #include "runtime/platform.h"
+#include "runtime/platform_faults.h"
 
 namespace zubra32::platform {
 
@@ -34,6 +35,30 @@ Handle FromNative(HANDLE handle) {
 }
 
 ErrorCode LastError() { return static_cast<ErrorCode>(GetLastError()); }
+
+// Test builds can make a call fail here (see platform_faults.h); in the
+// program itself no call ever does. A failed call's error is also the last
+// error, as a real failure leaves it for the code that reads GetLastError().
+bool Fails([[maybe_unused]] FaultKind kind, [[maybe_unused]] Handle handle, [[maybe_unused]] std::string_view name,
+           [[maybe_unused]] ErrorCode& error) {
+#ifdef ZUBRA32_FAULT_INJECTION
+  if (!InjectedFailure(kind, handle, name, error)) return false;
+  SetLastError(static_cast<DWORD>(error));
+  return true;
+#else
+  return false;
+#endif
+}
+
+// Closes the handle; it is released even when the close reports a failure.
+bool CloseNative(HANDLE file, ErrorCode& error) {
+  bool injected = Fails(FaultKind::Close, FromNative(file), {}, error);
+  if (!CloseHandle(file) && !injected) {
+    error = LastError();
+    return false;
+  }
+  return !injected;
+}
 
 // A file name as the OS takes it: NUL-terminated, so cut at its first NUL.
 std::string OsName(std::string_view name) { return std::string(name.substr(0, std::min(name.size(), name.find('\0')))); }
@@ -171,8 +196,10 @@ bool PutInPlace(const std::string& temporary, const std::string& target, ErrorCo
   // leave a file of their own behind when it fails.
   if (RetryWhileShared(
           [&] {
-            return IsFree(target) && ReplaceFileA(target.c_str(), temporary.c_str(), nullptr,
-                                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+            if (!IsFree(target)) return false;
+            if (Fails(FaultKind::Replace, InvalidHandle, target, error)) return false;
+            return ReplaceFileA(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                                nullptr) != FALSE;
           },
           error)) {
     return true;
@@ -183,6 +210,7 @@ bool PutInPlace(const std::string& temporary, const std::string& target, ErrorCo
   // replacement in one step.
   return RetryWhileShared(
       [&] {
+        if (Fails(FaultKind::Rename, InvalidHandle, target, error)) return false;
         return MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
                FALSE;
       },
@@ -242,6 +270,33 @@ BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
   return FALSE;
 }
 
+// A read-only Workfile is left alone, as is anything that is no file; whether
+// we may write it at all (its security, another program's lock) is for the
+// system to say: the file is opened for writing without being changed.
+bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error) {
+  const std::string& target = held.nameInDirectory;
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = LastError();
+    return false;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    error = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  if (!RetryWhileShared(
+          [&] {
+            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
+            return probe != INVALID_HANDLE_VALUE;
+          },
+          error)) {
+    return false;
+  }
+  CloseHandle(probe);
+  return true;
+}
+
 }  // namespace
 
 void Initialize(int, char**) {
@@ -297,6 +352,7 @@ Handle StandardInput() { return FromNative(GetStdHandle(STD_INPUT_HANDLE)); }
 Handle StandardOutput() { return FromNative(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 Handle OpenForReading(std::string_view name, ErrorCode& error) {
+  if (Fails(FaultKind::Open, InvalidHandle, name, error)) return InvalidHandle;
   HANDLE file = OpenFile(OpeningName(name), GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) error = LastError();
   return FromNative(file);
@@ -316,7 +372,9 @@ bool IsInteractiveOrPipe(Handle handle) {
 std::int64_t ReadBytes(Handle handle, char* buffer, std::size_t capacity, ErrorCode& error) {
   DWORD count = 0;
   DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
-  if (ReadFile(ToNative(handle), buffer, wanted, &count, nullptr)) return count;
+  if (!Fails(FaultKind::Read, handle, {}, error) && ReadFile(ToNative(handle), buffer, wanted, &count, nullptr)) {
+    return count;
+  }
   error = LastError();
   // The writing end of a pipe has gone: that is the end of the bytes, as read() returns 0 on POSIX.
   return error == ERROR_BROKEN_PIPE ? 0 : -1;
@@ -326,7 +384,7 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
   while (size > 0) {
     DWORD count = 0;
     DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
-    if (!WriteFile(ToNative(handle), bytes, wanted, &count, nullptr)) {
+    if (Fails(FaultKind::Write, handle, {}, error) || !WriteFile(ToNative(handle), bytes, wanted, &count, nullptr)) {
       error = LastError();
       return false;
     }
@@ -341,13 +399,7 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
   return true;
 }
 
-bool CloseFile(Handle handle, ErrorCode& error) {
-  if (!CloseHandle(ToNative(handle))) {
-    error = LastError();
-    return false;
-  }
-  return true;
-}
+bool CloseFile(Handle handle, ErrorCode& error) { return CloseNative(ToNative(handle), error); }
 
 HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
                         ErrorCode& error) {
@@ -356,6 +408,7 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
   const std::string opening = OpeningName(name);
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(lockWaitMilliseconds);
   for (;;) {
+    if (Fails(FaultKind::Open, InvalidHandle, name, error)) return HoldResult::Failed;
     HANDLE file = OpenFile(opening, GENERIC_READ, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
       error = LastError();
@@ -418,28 +471,8 @@ void ReleaseWorkfile(HeldWorkfile& held) {
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
   const std::string& target = held.nameInDirectory;
-  DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = LastError();
-    return false;
-  }
-  // A read-only Workfile is left alone, as is anything that is no file.
-  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    error = ERROR_ACCESS_DENIED;
-    return false;
-  }
-  // Whether we may write it at all (its security, another program's lock) is
-  // for the system to say; the file is opened without being changed.
-  HANDLE probe = INVALID_HANDLE_VALUE;
-  if (!RetryWhileShared(
-          [&] {
-            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
-            return probe != INVALID_HANDLE_VALUE;
-          },
-          error)) {
-    return false;
-  }
-  CloseHandle(probe);
+  if (!MayWriteHeldFile(held, error)) return false;
+  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
 
   HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.temporaryName, error);
   if (temporary == INVALID_HANDLE_VALUE) {
@@ -454,10 +487,11 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
 CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   HANDLE file = ToNative(replacement.handle);
   replacement.handle = InvalidHandle;
-  bool ok = FlushFileBuffers(file) != FALSE;
+  bool ok = !Fails(FaultKind::Flush, FromNative(file), {}, error) && FlushFileBuffers(file) != FALSE;
   if (!ok) error = LastError();
-  if (!CloseHandle(file) && ok) {
-    error = LastError();
+  ErrorCode closeError = 0;
+  if (!CloseNative(file, closeError) && ok) {
+    error = closeError;
     ok = false;
   }
   // Only the file as it was loaded is replaced: not one another program
@@ -485,26 +519,7 @@ bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // The tests of BeginReplacement, with the folder probed instead of a
   // temporary file being made in it.
   const std::string& target = held.nameInDirectory;
-  DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = LastError();
-    return false;
-  }
-  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    error = ERROR_ACCESS_DENIED;
-    return false;
-  }
-  // Opened for writing but neither truncated nor written: its times stay.
-  HANDLE probe = INVALID_HANDLE_VALUE;
-  if (!RetryWhileShared(
-          [&] {
-            probe = OpenFile(target, GENERIC_WRITE, OPEN_EXISTING);
-            return probe != INVALID_HANDLE_VALUE;
-          },
-          error)) {
-    return false;
-  }
-  CloseHandle(probe);
+  if (!MayWriteHeldFile(held, error)) return false;
   // Whether the folder lets us add a file is for its security to say: asking
   // for that right when opening the folder answers without adding one.
   std::string folder = FolderOf(target);

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <limits>
 
-#include "runtime/platform.h"
-
 namespace zubra32 {
 
 std::string UpperCase(std::string_view text) {
@@ -41,10 +39,6 @@ std::string_view TrimmedView(std::string_view text) {
   return TrimmedRightView(text.substr(first));
 }
 
-std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
-
-std::string TrimRight(std::string_view text) { return std::string(TrimmedRightView(text)); }
-
 void TrimInPlace(std::string& text) {
   std::string_view kept = TrimmedView(text);
   auto first = static_cast<std::size_t>(kept.data() - text.data());
@@ -62,71 +56,10 @@ std::string_view CutAtNul(std::string_view text) {
   return text.substr(0, std::min(text.size(), text.find('\0')));
 }
 
-std::size_t Pos(std::string_view needle, std::string_view haystack) {
-  if (needle.empty() || haystack.empty()) return 0;
-  std::size_t found = haystack.find(needle);
-  return found == std::string_view::npos ? 0 : found + 1;
-}
-
-std::string Copy(std::string_view text, std::int64_t start, std::int64_t count) {
-  if (start < 1) start = 1;
-  auto length = static_cast<std::int64_t>(text.size());
-  if (start > length || count <= 0) return {};
-  count = std::min(count, length - start + 1);
-  return std::string(text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
-}
-
-void Delete(std::string& text, std::int64_t start, std::int64_t count) {
-  auto length = static_cast<std::int64_t>(text.size());
-  if (start < 1 || start > length || count <= 0) return;
-  count = std::min(count, length - start + 1);
-  text.erase(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
-}
-
-void Insert(std::string_view insertion, std::string& text, std::int64_t start) {
-  if (insertion.empty()) return;
-  auto length = static_cast<std::int64_t>(text.size());
-  start = std::clamp<std::int64_t>(start, 1, length + 1);
-  text.insert(static_cast<std::size_t>(start - 1), insertion);
-}
-
 bool EqualIgnoringCase(std::string_view left, std::string_view right) {
   return left.size() == right.size() &&
          std::equal(left.begin(), left.end(), right.begin(),
                     [](char a, char b) { return UpperCaseByte(a) == UpperCaseByte(b); });
-}
-
-namespace {
-
-// The value of the first entry whose name matches; false when none does.
-bool FindEnv(std::string_view name, std::string& value) {
-  bool found = false;
-  platform::VisitEnvironment([&](std::string_view entry) {
-    // "NAME=value": the name must take the whole part before this '='.
-    if (entry.size() <= name.size() || entry[name.size()] != '=') return false;
-    if (!EqualIgnoringCase(entry.substr(0, name.size()), name)) return false;
-    value = CutAfter(entry.substr(name.size() + 1), MaxShortString);
-    found = true;
-    return true;
-  });
-  return found;
-}
-
-}  // namespace
-
-std::string GetEnv(std::string_view name) {
-  std::string value;
-  FindEnv(name, value);
-  return value;
-}
-
-bool IsEnvSet(std::string_view name) {
-  std::string value;
-  return FindEnv(name, value);
-}
-
-bool FileExists(std::string_view name) {
-  return platform::ProbeName(CutAtNul(name)) == platform::EntryKind::File;
 }
 
 }  // namespace zubra32

@@ -22,12 +22,8 @@ constexpr char UpperCaseByte(char byte) { return (byte >= 'a' && byte <= 'z') ? 
 std::string UpperCase(std::string_view text);
 void UpperCaseInPlace(std::string& text);
 
-// Blanks removed from both ends (Trim) or from the end only (TrimRight).
-std::string Trim(std::string_view text);
-std::string TrimRight(std::string_view text);
-
-// The same without a copy: the part of the text that Trim or TrimRight keeps,
-// or the string itself trimmed in place.
+// The part of the text left when blanks are removed from both ends, or from
+// the end only, or the string itself trimmed at both ends in place.
 std::string_view TrimmedView(std::string_view text);
 std::string_view TrimmedRightView(std::string_view text);
 void TrimInPlace(std::string& text);
@@ -41,34 +37,7 @@ std::string_view CutAfter(std::string_view text, std::size_t length);
 // The text up to (not including) its first NUL byte: how a file name reaches the OS.
 std::string_view CutAtNul(std::string_view text);
 
-// 1-based position of the first exact occurrence of `needle` in `haystack`;
-// 0 when there is none or either string is empty.
-std::size_t Pos(std::string_view needle, std::string_view haystack);
-
-// `count` bytes from 1-based `start` on; a start below 1 counts as 1.
-std::string Copy(std::string_view text, std::int64_t start, std::int64_t count);
-
-// Removes `count` bytes from 1-based `start` on; out-of-range starts change nothing.
-void Delete(std::string& text, std::int64_t start, std::int64_t count);
-
-// Inserts `insertion` so that its first byte lands at 1-based `start`,
-// clamped to the front and to the end.
-void Insert(std::string_view insertion, std::string& text, std::int64_t start);
-
 // True when the two texts are equal with a to z and A to Z taken as the same.
 bool EqualIgnoringCase(std::string_view left, std::string_view right);
-
-// The value of an environment variable: names matched with ASCII letters
-// case-insensitive, the first entry in the environment's order wins, the value
-// cut after 255 bytes; empty when no entry matches.
-std::string GetEnv(std::string_view name);
-
-// True when the environment holds a variable of that name (matched as by GetEnv),
-// even one whose value is empty.
-bool IsEnvSet(std::string_view name);
-
-// True when the name (cut at its first NUL) is an existing file and not a
-// directory; a name with * or ? is a pattern whose first match decides.
-bool FileExists(std::string_view name);
 
 }  // namespace zubra32

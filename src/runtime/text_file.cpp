@@ -14,8 +14,6 @@ constexpr char LineFeed = '\n';
 constexpr char CarriageReturn = '\r';
 constexpr char EndOfFileMark = '\x1a';
 
-platform::ErrorCode pendingIoError = 0;
-
 // Appends the bytes to the line, leaving out every CR among them.
 void AppendWithoutCarriageReturns(std::string& line, const char* bytes, std::size_t size) {
   while (size > 0) {
@@ -30,141 +28,103 @@ void AppendWithoutCarriageReturns(std::string& line, const char* bytes, std::siz
 
 }  // namespace
 
-platform::ErrorCode PendingIoError() { return pendingIoError; }
-
 TextFile::~TextFile() {
-  if (state_ != State::Closed && ownsHandle_) Close();
+  if (CurrentState != State::Closed && OwnsHandle) Close();
 }
 
-void TextFile::Fail(platform::ErrorCode error) {
-  pendingIoError = error;
-  failed_ = true;
-}
+void TextFile::Fail() { HasFailed = true; }
 
 void TextFile::UseBuffer(std::size_t size) {
-  if (bufferSize_ == size) return;
-  buffer_ = std::make_unique_for_overwrite<char[]>(size);
-  bufferSize_ = size;
+  if (BufferSize == size) return;
+  Buffer = std::make_unique_for_overwrite<char[]>(size);
+  BufferSize = size;
+}
+
+void TextFile::Start(State state, platform::Handle handle, bool ownsHandle, std::size_t bufferSize) {
+  if (IsOpen()) Close();
+  HasFailed = false;
+  Position = Valid = 0;
+  BytesRead = 0;
+  ReadsMemory = false;
+  MemoryBytes = {};
+  WritesThrough = false;
+  FileHandle = handle;
+  OwnsHandle = ownsHandle;
+  UseBuffer(bufferSize);
+  // A file that failed to open stays closed: it reads as empty and takes no line.
+  if (handle == platform::InvalidHandle) return Fail();
+  CurrentState = state;
 }
 
 void TextFile::OpenRead(std::string_view name) {
-  if (IsOpen()) Close();
-  failed_ = false;
-  fromMemory_ = false;
-  position_ = valid_ = 0;
-  bytesRead_ = 0;
-  writeThrough_ = false;
-  if (name.empty()) {
-    handle_ = platform::StandardInput();
-    ownsHandle_ = false;
-    UseBuffer(ConsoleBufferSize);
-  } else {
-    UseBuffer(FileBufferSize);
-    platform::ErrorCode error = 0;
-    handle_ = platform::OpenForReading(name, error);
-    if (handle_ == platform::InvalidHandle) return Fail(error);
-    ownsHandle_ = true;
-  }
-  state_ = State::Reading;
+  platform::ErrorCode error = 0;
+  if (name.empty()) return Start(State::Reading, platform::StandardInput(), false, ConsoleBufferSize);
+  Start(State::Reading, platform::OpenForReading(name, error), true, FileBufferSize);
 }
 
 void TextFile::OpenWrite(std::string_view name) {
-  if (IsOpen()) Close();
-  failed_ = false;
-  position_ = valid_ = 0;
+  platform::ErrorCode error = 0;
   if (name.empty()) {
-    handle_ = platform::StandardOutput();
-    ownsHandle_ = false;
-    writeThrough_ = true;
-    UseBuffer(ConsoleBufferSize);
-  } else {
-    UseBuffer(FileBufferSize);
-    platform::ErrorCode error = 0;
-    handle_ = platform::CreateForWriting(name, error);
-    if (handle_ == platform::InvalidHandle) return Fail(error);
-    ownsHandle_ = true;
-    writeThrough_ = platform::IsInteractiveOrPipe(handle_);
+    Start(State::Writing, platform::StandardOutput(), false, ConsoleBufferSize);
+    WritesThrough = true;
+    return;
   }
-  state_ = State::Writing;
+  Start(State::Writing, platform::CreateForWriting(name, error), true, FileBufferSize);
+  if (IsOpen()) WritesThrough = platform::IsInteractiveOrPipe(FileHandle);
 }
 
-void TextFile::AttachWrite(platform::Handle handle) {
-  if (IsOpen()) Close();
-  failed_ = false;
-  position_ = valid_ = 0;
-  handle_ = handle;
-  ownsHandle_ = false;
-  writeThrough_ = false;
-  UseBuffer(FileBufferSize);
-  state_ = State::Writing;
-}
+void TextFile::AttachWrite(platform::Handle handle) { Start(State::Writing, handle, false, FileBufferSize); }
 
-void TextFile::AttachRead(platform::Handle handle) {
-  if (IsOpen()) Close();
-  failed_ = false;
-  position_ = valid_ = 0;
-  bytesRead_ = 0;
-  fromMemory_ = false;
-  handle_ = handle;
-  ownsHandle_ = false;
-  writeThrough_ = false;
-  UseBuffer(FileBufferSize);
-  state_ = State::Reading;
-}
+void TextFile::AttachRead(platform::Handle handle) { Start(State::Reading, handle, false, FileBufferSize); }
 
 void TextFile::OpenReadMemory(std::string_view bytes) {
-  if (IsOpen()) Close();
-  failed_ = false;
-  position_ = valid_ = 0;
-  bytesRead_ = 0;
-  writeThrough_ = false;
-  handle_ = platform::InvalidHandle;
-  ownsHandle_ = false;
-  memory_ = bytes;
-  fromMemory_ = true;
-  UseBuffer(FileBufferSize);
-  state_ = State::Reading;
+  // Started as a file that failed to open, then given the bytes to read.
+  Start(State::Reading, platform::InvalidHandle, false, FileBufferSize);
+  HasFailed = false;
+  MemoryBytes = bytes;
+  ReadsMemory = true;
+  CurrentState = State::Reading;
 }
 
 bool TextFile::Fill() {
-  if (position_ < valid_) return true;
-  position_ = valid_ = 0;
-  if (state_ != State::Reading || bytesRead_ > readLimit_) return false;
-  if (fromMemory_) {
-    valid_ = std::min(memory_.size(), bufferSize_);
-    std::memcpy(buffer_.get(), memory_.data(), valid_);
-    memory_.remove_prefix(valid_);
-    return valid_ > 0;
+  if (Position < Valid) return true;
+  Position = Valid = 0;
+  if (CurrentState != State::Reading || BytesRead > ReadLimit) return false;
+  if (ReadsMemory) {
+    Valid = std::min(MemoryBytes.size(), BufferSize);
+    std::memcpy(Buffer.get(), MemoryBytes.data(), Valid);
+    MemoryBytes.remove_prefix(Valid);
+    return Valid > 0;
   }
   // One byte past the limit is read, to tell a file of exactly that size from a longer one.
-  std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(bufferSize_, readLimit_ + 1 - bytesRead_));
+  std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(BufferSize, ReadLimit + 1 - BytesRead));
   platform::ErrorCode error = 0;
-  std::int64_t count = platform::ReadBytes(handle_, buffer_.get(), wanted, error);
+  std::int64_t count = platform::ReadBytes(FileHandle, Buffer.get(), wanted, error);
   if (count < 0) {
     // The bytes of a failed transfer are lost; the file reads as ended.
-    Fail(error);
+    Fail();
     return false;
   }
-  valid_ = static_cast<std::size_t>(count);
-  bytesRead_ += valid_;
-  if (bytesRead_ > readLimit_) valid_ = position_ = 0;
-  return valid_ > 0;
+  Valid = static_cast<std::size_t>(count);
+  BytesRead += Valid;
+  if (BytesRead > ReadLimit) Valid = Position = 0;
+  return Valid > 0;
 }
 
 std::string_view TextFile::Peek(std::size_t count) {
-  if (state_ != State::Reading || !Fill()) return {};
+  if (CurrentState != State::Reading || !Fill()) return {};
   // A short first read (a pipe, a tiny file) may hold fewer bytes than asked for.
-  return std::string_view(buffer_.get() + position_, std::min(count, valid_ - position_));
+  return std::string_view(Buffer.get() + Position, std::min(count, Valid - Position));
 }
 
-void TextFile::Skip(std::size_t count) { position_ = std::min(position_ + count, valid_); }
+void TextFile::Skip(std::size_t count) { Position = std::min(Position + count, Valid); }
 
 bool TextFile::Eof() {
-  if (state_ != State::Reading) {
-    Fail(ErrorFileNotOpenForInput);
+  if (CurrentState != State::Reading) {
+    Fail();
     return true;
   }
-  return !Fill() || buffer_[position_] == EndOfFileMark;
+  return !Fill() || Buffer[Position] == EndOfFileMark;
 }
 
 std::string TextFile::ReadLine() {
@@ -175,10 +135,10 @@ std::string TextFile::ReadLine() {
 
 void TextFile::ReadLine(std::string& line) {
   line.clear();
-  if (state_ != State::Reading) return Fail(ErrorFileNotOpenForInput);
+  if (CurrentState != State::Reading) return Fail();
   while (Fill()) {
-    const char* start = buffer_.get() + position_;
-    std::size_t available = valid_ - position_;
+    const char* start = Buffer.get() + Position;
+    std::size_t available = Valid - Position;
     // The line ends at the first LF or Ctrl-Z in the buffer; if neither is
     // there, all of it belongs to the line and the next block goes on with it.
     const auto* lineFeed = static_cast<const char*>(std::memchr(start, LineFeed, available));
@@ -186,14 +146,14 @@ void TextFile::ReadLine(std::string& line) {
     const auto* mark = static_cast<const char*>(std::memchr(start, EndOfFileMark, span));
     if (mark != nullptr) span = static_cast<std::size_t>(mark - start);
     AppendWithoutCarriageReturns(line, start, span);
-    position_ += span;
-    if (line.size() > lineLimit_) {
+    Position += span;
+    if (line.size() > LineLimit) {
       line.clear();
-      return Fail(ErrorLineTooLong);
+      return Fail();
     }
     if (mark != nullptr) return;  // stays unread: the file ends here
     if (lineFeed != nullptr) {
-      ++position_;
+      ++Position;
       return;
     }
   }
@@ -201,80 +161,57 @@ void TextFile::ReadLine(std::string& line) {
 
 void TextFile::WriteBytes(const char* bytes, std::size_t size) {
   while (size > 0) {
-    std::size_t room = bufferSize_ - valid_;
+    std::size_t room = BufferSize - Valid;
     std::size_t part = size < room ? size : room;
-    std::memcpy(buffer_.get() + valid_, bytes, part);
-    valid_ += part;
+    std::memcpy(Buffer.get() + Valid, bytes, part);
+    Valid += part;
     bytes += part;
     size -= part;
-    if (valid_ == bufferSize_) Flush();
+    if (Valid == BufferSize) Flush();
   }
 }
 
 void TextFile::Flush() {
-  if (state_ != State::Writing || valid_ == 0) return;
+  if (CurrentState != State::Writing || Valid == 0) return;
   platform::ErrorCode error = 0;
-  if (!platform::WriteBytes(handle_, buffer_.get(), valid_, error)) Fail(error);
-  valid_ = 0;
+  if (!platform::WriteBytes(FileHandle, Buffer.get(), Valid, error)) Fail();
+  Valid = 0;
 }
 
 void TextFile::WriteLn(std::string_view text) {
-  if (state_ != State::Writing) return Fail(ErrorFileNotOpenForOutput);
+  if (CurrentState != State::Writing) return Fail();
   WriteBytes(text.data(), text.size());
   WriteBytes("\r\n", 2);
-  if (writeThrough_) Flush();
+  if (WritesThrough) Flush();
 }
 
 void TextFile::Write(std::string_view bytes) {
-  if (state_ != State::Writing) return Fail(ErrorFileNotOpenForOutput);
+  if (CurrentState != State::Writing) return Fail();
   WriteBytes(bytes.data(), bytes.size());
 }
 
 void TextFile::Close() {
-  if (state_ == State::Closed) return Fail(ErrorFileNotOpen);
+  if (CurrentState == State::Closed) return Fail();
   Flush();
-  if (ownsHandle_) {
+  if (OwnsHandle) {
     platform::ErrorCode error = 0;
-    if (!platform::CloseFile(handle_, error)) Fail(error);
+    if (!platform::CloseFile(FileHandle, error)) Fail();
   }
-  handle_ = platform::InvalidHandle;
-  state_ = State::Closed;
-  ownsHandle_ = false;
-  fromMemory_ = false;
-  memory_ = {};
-  position_ = valid_ = 0;
+  FileHandle = platform::InvalidHandle;
+  CurrentState = State::Closed;
+  OwnsHandle = false;
+  ReadsMemory = false;
+  MemoryBytes = {};
+  Position = Valid = 0;
 }
 
 platform::Handle TextFile::Detach() {
   Flush();
-  platform::Handle handle = handle_;
-  handle_ = platform::InvalidHandle;
-  state_ = State::Closed;
-  ownsHandle_ = false;
+  platform::Handle handle = FileHandle;
+  FileHandle = platform::InvalidHandle;
+  CurrentState = State::Closed;
+  OwnsHandle = false;
   return handle;
-}
-
-TextFile& Output() {
-  static TextFile console;
-  return console;
-}
-
-int ParamCount() {
-  auto count = static_cast<int>(platform::CommandLineArguments().size());
-  return count > 0 ? count - 1 : 0;
-}
-
-std::string ParamStr(int index) {
-  if (index == 0) return std::string(CutAfter(platform::ProgramFilePath(), MaxShortString));
-  std::vector<std::string> arguments = platform::CommandLineArguments();
-  if (index < 0 || static_cast<std::size_t>(index) >= arguments.size()) return {};
-  return std::string(CutAfter(arguments[static_cast<std::size_t>(index)], MaxShortString));
-}
-
-void Halt(std::uint32_t exitCode) {
-  pendingIoError = 0;
-  if (Output().IsOpen()) Output().Close();
-  platform::ExitProcess(exitCode);
 }
 
 }  // namespace zubra32

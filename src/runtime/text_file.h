@@ -1,6 +1,6 @@
-// Line-oriented text files, the console output stream, the command line and
-// the end of the process. Works on bytes: LF ends a line, CR bytes are dropped
-// when reading, Ctrl-Z ends a file, and every line written ends with CR LF.
+// Line-oriented text files. Works on bytes: LF ends a line, CR bytes are
+// dropped when reading, Ctrl-Z ends a file, and every line written ends with
+// CR LF.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +17,6 @@ namespace zubra32 {
 // the number of platform calls depends on the size.
 constexpr std::size_t ConsoleBufferSize = 128;
 constexpr std::size_t FileBufferSize = 64 * 1024;
-
-// Error numbers of the program's own, recorded as the pending I/O error.
-constexpr platform::ErrorCode ErrorFileNotOpen = 103;
-constexpr platform::ErrorCode ErrorFileNotOpenForInput = 104;
-constexpr platform::ErrorCode ErrorFileNotOpenForOutput = 105;
-constexpr platform::ErrorCode ErrorLineTooLong = 106;
-
-// The error number of the most recent failed text-file operation, 0 while none
-// is pending. It is only ever recorded; no later operation looks at it.
-platform::ErrorCode PendingIoError();
 
 class TextFile {
  public:
@@ -53,11 +43,11 @@ class TextFile {
 
   // Reading stops after `bytes` bytes of the file: what lies beyond reads as
   // the end, and ReadLimitPassed tells that there was more.
-  void LimitRead(std::uint64_t bytes) { readLimit_ = bytes; }
-  bool ReadLimitPassed() const { return bytesRead_ > readLimit_; }
+  void LimitRead(std::uint64_t bytes) { ReadLimit = bytes; }
+  bool ReadLimitPassed() const { return BytesRead > ReadLimit; }
 
   // A line longer than `bytes` fails the file (Failed) instead of being read whole.
-  void LimitLine(std::size_t bytes) { lineLimit_ = bytes; }
+  void LimitLine(std::size_t bytes) { LineLimit = bytes; }
 
   // The next bytes of the file, up to `count` of them, without reading them;
   // Skip then passes over bytes of what Peek gave.
@@ -91,47 +81,37 @@ class TextFile {
   // Gives up an attached handle without closing it (after a final Flush).
   platform::Handle Detach();
 
-  bool IsOpen() const { return state_ != State::Closed; }
+  bool IsOpen() const { return CurrentState != State::Closed; }
 
   // True when any operation since the last opening failed: the file could not
   // be opened, a read or write failed, or the close failed.
-  bool Failed() const { return failed_; }
+  bool Failed() const { return HasFailed; }
 
  private:
   enum class State { Closed, Reading, Writing };
 
+  // Closes what is open and starts afresh on `handle`; an invalid handle
+  // leaves the file closed and failed.
+  void Start(State state, platform::Handle handle, bool ownsHandle, std::size_t bufferSize);
   bool Fill();
   void UseBuffer(std::size_t size);
   void WriteBytes(const char* bytes, std::size_t size);
-  void Fail(platform::ErrorCode error);
+  void Fail();
 
-  platform::Handle handle_ = platform::InvalidHandle;
-  State state_ = State::Closed;
-  bool ownsHandle_ = false;    // false for the standard streams and attached handles
-  bool writeThrough_ = false;  // the buffer is written out at every line end
-  bool failed_ = false;
-  std::string_view memory_;    // OpenReadMemory: the bytes not yet taken into the buffer
-  bool fromMemory_ = false;    // reading memory_ instead of a handle
-  std::size_t position_ = 0;   // next byte to read
-  std::size_t valid_ = 0;      // bytes in the buffer (reading) or waiting (writing)
-  std::unique_ptr<char[]> buffer_;  // bufferSize_ bytes, none before the first opening
-  std::size_t bufferSize_ = 0;
-  std::uint64_t bytesRead_ = 0;  // of the file, since the opening
-  std::uint64_t readLimit_ = UINT64_MAX - 1;
-  std::size_t lineLimit_ = SIZE_MAX;
+  platform::Handle FileHandle = platform::InvalidHandle;
+  State CurrentState = State::Closed;
+  bool OwnsHandle = false;    // false for the standard streams and attached handles
+  bool WritesThrough = false;  // the buffer is written out at every line end
+  bool HasFailed = false;
+  std::string_view MemoryBytes;    // OpenReadMemory: the bytes not yet taken into the buffer
+  bool ReadsMemory = false;    // reading MemoryBytes instead of a handle
+  std::size_t Position = 0;   // next byte to read
+  std::size_t Valid = 0;      // bytes in the buffer (reading) or waiting (writing)
+  std::unique_ptr<char[]> Buffer;  // BufferSize bytes, none before the first opening
+  std::size_t BufferSize = 0;
+  std::uint64_t BytesRead = 0;  // of the file, since the opening
+  std::uint64_t ReadLimit = UINT64_MAX - 1;
+  std::size_t LineLimit = SIZE_MAX;
 };
-
-// The console: standard output, opened for writing when the process starts.
-TextFile& Output();
-
-// Number of command-line arguments after the program's own name.
-int ParamCount();
-
-// The argument with that index, cut after 255 bytes; index 0 is the full path
-// of the program file; the empty string past the last argument.
-std::string ParamStr(int index);
-
-// Closes Output and ends the process with the exit code.
-[[noreturn]] void Halt(std::uint32_t exitCode);
 
 }  // namespace zubra32

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "workfile/work_buffer.h"
+#include "workfile/workfile_text.h"
 
 namespace zubra32 {
 

@@ -13,11 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/run_state.h"
 #include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
-#include "workfile/work_buffer.h"
+#include "workfile/workfile_text.h"
 
 namespace zubra32 {
 
@@ -543,9 +542,8 @@ bool WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> ol
   return true;
 }
 
-void PreviewWriteBack(RunState& run, WorkBuffer& work) {
-  if (!run.Preview.Texts) run.Preview.Texts = std::make_shared<WouldBeTexts>();
-  WouldBeTexts& texts = *run.Preview.Texts;
+void PreviewWriteBack(Reporting& report, WorkBuffer& work) {
+  WouldBeTexts& texts = work.Preview->Texts;
 
   // The old text: what an earlier section would have left, else the file.
   std::string key = platform::ResolvedName(work.WorkfileName);
@@ -562,19 +560,19 @@ void PreviewWriteBack(RunState& run, WorkBuffer& work) {
     disk.reserve(size + FileBufferSize + 1);
     if (ReadWholeFile(work.Held.file, disk)) oldText = disk;
   }
-  bool changed = WriteWorkfileDiff(work.WorkfileName, oldText, work, [](std::string_view line) { Output().WriteLn(line); });
+  bool changed = WriteWorkfileDiff(work.WorkfileName, oldText, work, [&report](std::string_view line) { report.WriteLn(line); });
   texts.LoadingName.clear();
   std::string().swap(texts.Loading);
   if (changed) {
-    run.Preview.ChangedWorkfiles.insert(key);
+    work.Preview->ChangedWorkfiles.insert(key);
     KeepText(work, texts.Workfiles[key]);
   }
 }
 
-bool FindWouldBeText(const RunState& run, std::string_view name, std::string_view& text) {
-  if (!run.Preview.Enabled || !run.Preview.Texts || run.Preview.Texts->Workfiles.empty()) return false;
-  WouldBeTexts& texts = *run.Preview.Texts;
-  std::string key = platform::ResolvedName(name);
+bool FindWouldBeText(const WorkBuffer& work, std::string_view& text) {
+  if (work.Preview == nullptr || work.Preview->Texts.Workfiles.empty()) return false;
+  WouldBeTexts& texts = work.Preview->Texts;
+  std::string key = platform::ResolvedName(work.WorkfileName);
   auto kept = texts.Workfiles.find(key);
   if (kept == texts.Workfiles.end()) return false;
   JoinText(kept->second, texts.Loading);

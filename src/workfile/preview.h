@@ -7,14 +7,15 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
+#include "runtime/reporting.h"
+#include "runtime/text_file.h"
 #include "workfile/work_buffer.h"
 
 namespace zubra32 {
-
-struct RunState;
 
 // The texts the write-backs of a preview would have left, for later sections
 // that name the same Workfile. Each is kept as the lines its WorkBuffer held,
@@ -25,15 +26,23 @@ struct WouldBeTexts {
   std::string Loading;                          // its bytes, while a section loads and previews it
 };
 
+// What a preview keeps over the run; the WorkBuffer points to it in a preview.
+// Workfiles are known by ResolvedName (platform.h), so that two spellings of
+// one file meet.
+struct PreviewState {
+  std::set<std::string> ChangedWorkfiles;  // Workfiles whose bytes would differ
+  WouldBeTexts Texts;                      // what the write-backs would have left
+};
+
 // Stands in for the write-back of the current Workfile in a preview, once the
 // caller has seen that the write-back would not fail: prints the diff of the
 // held file's bytes against the would-be text and keeps that text.
-void PreviewWriteBack(RunState& run, WorkBuffer& work);
+void PreviewWriteBack(Reporting& report, WorkBuffer& work);
 
-// In a preview, when an earlier section would have written the Workfile
-// `name` back, gives true and the text it would have left in `text` (valid
+// In a preview, when an earlier section would have written the current
+// Workfile back, gives true and the text it would have left in `text` (valid
 // until the Workfile's write-back); otherwise gives false.
-bool FindWouldBeText(const RunState& run, std::string_view name, std::string_view& text);
+bool FindWouldBeText(const WorkBuffer& work, std::string_view& text);
 
 // Hands `writeLine` the diff's lines: "--- name", "+++ name (after)", note
 // lines beginning with "\ " for what a diff of the lines cannot show (line

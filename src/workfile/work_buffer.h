@@ -1,9 +1,8 @@
-// The WorkBuffer: the in-memory copy of the current Workfile, its loading and
-// writing back, and the seven edit operations that the directives apply to it.
+// The WorkBuffer: the in-memory copy of the current Workfile, and the limits
+// of what it holds.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,8 +12,7 @@
 
 namespace zubra32 {
 
-struct RunState;
-struct Directive;
+struct PreviewState;
 
 constexpr std::size_t MaxBodyLines = 2500;
 constexpr std::size_t MaxHeadLines = 100;
@@ -41,56 +39,11 @@ struct WorkBuffer {
   std::vector<std::string> TailLines;  // written after the body; TailCount is its size
   bool WorkfileModified = false;       // some directive applied: write back on close
   bool EchoOffSeen = false;            // this load has taken its echo-off line
+  PreviewState* Preview = nullptr;     // a preview's state: write-backs are shown, not made; none in a run
 
   std::size_t HeadCount() const { return HeadLines.size(); }
   std::size_t LineCount() const { return BodyLines.Count(); }
   std::size_t TailCount() const { return TailLines.size(); }
 };
-
-// True when the line, trimmed at both ends, is "@ECHO OFF" or "ECHO OFF" in
-// any letter case: the line a load takes into the head.
-bool IsEchoOffLine(std::string_view line);
-
-// Hands `write` the bytes that writing the WorkBuffer back puts in the
-// Workfile, in order: the UTF-8 byte-order mark if the file had one, then
-// every head, body and tail line followed by CR LF. The save and the preview
-// both take the Workfile's new text from here.
-void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write);
-
-// The same without the byte-order mark: the lines alone.
-void WriteBackLines(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write);
-
-// A section line: closes the current Workfile, then takes the name between the
-// brackets (first and last byte cut, whatever they are) and loads that file.
-void SwitchWorkfile(RunState& run, WorkBuffer& work, std::string_view sectionLine);
-
-// Traces the close in debug mode and writes the Workfile back if it changed.
-void CloseWorkfile(RunState& run, WorkBuffer& work);
-
-// Takes hold of the Workfile named by WorkfileName and reads it into the
-// buffer, the first echo-off line into the head; refuses anything but a
-// regular file, a file in UTF-16 or UTF-32, one of more than 1 GiB and one of
-// more than 2500 body lines.
-void LoadWorkfile(RunState& run, WorkBuffer& work);
-
-// Replaces the Workfile by its byte-order mark, if it had one, then head, body
-// and tail lines, each ended by CR LF, in one atomic step; reports a Workfile
-// that cannot be written or that another program changed since the load.
-void SaveWorkfile(RunState& run, WorkBuffer& work);
-
-// Carries out one classified directive on the current Workfile.
-void ApplyDirective(RunState& run, WorkBuffer& work, const Directive& directive);
-
-// The line added before the Workfile's own lines ("START=").
-void AddAtStart(RunState& run, WorkBuffer& work, std::string_view value);
-
-// The line added after the Workfile's own lines ("END=").
-void AddAtEnd(RunState& run, WorkBuffer& work, std::string_view value);
-
-// The five operations that search the body for the left side: change the text
-// (' '), replace the line ('@'), remove text ('-'), append ('+') and replace
-// or add at the start ('!').
-void ReplaceScan(RunState& run, WorkBuffer& work, std::string_view leftSide, char operatorCharacter,
-                 std::string_view rightSide);
 
 }  // namespace zubra32

@@ -1,13 +1,15 @@
 // The Workfile's life: closed and written back when the next section begins or
 // the run ends, named by its section line, loaded whole into the WorkBuffer.
+#include "workfile/workfile.h"
+
 #include <algorithm>
 
-#include "driver/run_state.h"
+#include "runtime/file_system.h"
 #include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
 #include "workfile/preview.h"
-#include "workfile/work_buffer.h"
+#include "workfile/workfile_text.h"
 
 namespace zubra32 {
 
@@ -15,24 +17,24 @@ namespace {
 
 // Reports a Workfile that passed the existence test but could not be read in
 // full; nothing of it is current afterwards, so nothing of it is written back.
-void ReportUnreadable(RunState& run, WorkBuffer& work) {
-  ReportWorkfileError(run, " File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
+void ReportUnreadable(Reporting& report, WorkBuffer& work) {
+  report.ReportWorkfileError(" File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
   work.WorkfileName.clear();
   platform::ReleaseWorkfile(work.Held);
 }
 
-void ReportUnwritable(RunState& run, const WorkBuffer& work) {
-  ReportWorkfileError(run, " File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
+void ReportUnwritable(Reporting& report, const WorkBuffer& work) {
+  report.ReportWorkfileError(" File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
 }
 
 // The name no longer leads to the Workfile as loaded: it is left as it is now.
-void ReportChanged(RunState& run, const WorkBuffer& work) {
-  ReportWorkfileError(run, " File " + work.WorkfileName + " was changed by another program", ExitUnreadableOrUnwritable);
+void ReportChanged(Reporting& report, const WorkBuffer& work) {
+  report.ReportWorkfileError(" File " + work.WorkfileName + " was changed by another program", ExitUnreadableOrUnwritable);
 }
 
 // A Workfile over one of the limits: nothing of it is current afterwards.
-void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
-  ReportWorkfileError(run, " " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
+void ReportTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
+  report.ReportWorkfileError(" " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
                                std::string(unit),
                       ExitTooLong);
   work.WorkfileName.clear();
@@ -41,28 +43,28 @@ void ReportTooLong(RunState& run, WorkBuffer& work, std::uint64_t limit, std::st
 
 }  // namespace
 
-void SwitchWorkfile(RunState& run, WorkBuffer& work, std::string_view sectionLine) {
-  CloseWorkfile(run, work);
+void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine) {
+  CloseWorkfile(report, work);
   // The brackets are the first and the last byte, whatever those are.
   std::string_view name = sectionLine.substr(std::min<std::size_t>(1, sectionLine.size()));
   work.WorkfileName = name.substr(0, name.empty() ? 0 : name.size() - 1);
   if (!FileExists(work.WorkfileName)) {
-    ReportWorkfileError(run, " File " + work.WorkfileName + " not found", ExitMissingFile);
+    report.ReportWorkfileError(" File " + work.WorkfileName + " not found", ExitMissingFile);
     work.WorkfileName.clear();
     return;
   }
-  if (run.DebugMode) Output().WriteLn("  New Workfile : " + work.WorkfileName);
-  LoadWorkfile(run, work);
+  if (report.DebugMode) report.WriteLn("  New Workfile : " + work.WorkfileName);
+  LoadWorkfile(report, work);
 }
 
-void CloseWorkfile(RunState& run, WorkBuffer& work) {
+void CloseWorkfile(Reporting& report, WorkBuffer& work) {
   if (work.WorkfileName.empty()) return;
-  if (run.DebugMode) Output().WriteLn("Close > " + work.WorkfileName);
-  if (work.WorkfileModified) SaveWorkfile(run, work);
+  if (report.DebugMode) report.WriteLn("Close > " + work.WorkfileName);
+  if (work.WorkfileModified) SaveWorkfile(report, work);
   platform::ReleaseWorkfile(work.Held);
 }
 
-void LoadWorkfile(RunState& run, WorkBuffer& work) {
+void LoadWorkfile(Reporting& report, WorkBuffer& work) {
   work.HeadLines.clear();
   work.BodyLines.Clear();
   work.TailLines.clear();
@@ -73,18 +75,18 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
   platform::ErrorCode error = 0;
   switch (platform::HoldWorkfile(work.WorkfileName, MaxWorkfileBytes, WorkfileLockWait, work.Held, error)) {
     case platform::HoldResult::Held: break;
-    case platform::HoldResult::TooLarge: return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
+    case platform::HoldResult::TooLarge: return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
     case platform::HoldResult::Locked:
-      ReportWorkfileError(run, " File " + work.WorkfileName + " is locked by another program", ExitUnreadableOrUnwritable);
+      report.ReportWorkfileError(" File " + work.WorkfileName + " is locked by another program", ExitUnreadableOrUnwritable);
       return work.WorkfileName.clear();
     case platform::HoldResult::NotRegular:
-    case platform::HoldResult::Failed: return ReportUnreadable(run, work);
+    case platform::HoldResult::Failed: return ReportUnreadable(report, work);
   }
 
   // A preview reads what an earlier section would have left, if one would have written it.
   std::string_view wouldBe;
   BodyText::LoadResult loaded;
-  if (FindWouldBeText(run, work.WorkfileName, wouldBe)) {
+  if (FindWouldBeText(work, wouldBe)) {
     loaded = work.BodyLines.Load(
         [&wouldBe](char* into, std::size_t capacity) {
           std::size_t count = std::min(capacity, wouldBe.size());
@@ -101,28 +103,28 @@ void LoadWorkfile(RunState& run, WorkBuffer& work) {
         },
         work.Held.identity.size, MaxWorkfileBytes, MaxBodyLines);
   }
-  if (loaded.WideMark) return ReportUnreadable(run, work);
+  if (loaded.WideMark) return ReportUnreadable(report, work);
   work.ByteOrderMark = loaded.ByteOrderMark;
   if (loaded.EchoOff) {
     work.EchoOffSeen = true;
     work.HeadLines.emplace_back(EchoOffLine);
   }
-  if (loaded.Failed) return ReportUnreadable(run, work);
-  if (loaded.TooManyBytes) return ReportTooLong(run, work, MaxWorkfileBytes, "bytes");
-  if (loaded.TooManyLines) ReportTooLong(run, work, MaxBodyLines, "lines");
+  if (loaded.Failed) return ReportUnreadable(report, work);
+  if (loaded.TooManyBytes) return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
+  if (loaded.TooManyLines) ReportTooLong(report, work, MaxBodyLines, "lines");
 }
 
-void SaveWorkfile(RunState& run, WorkBuffer& work) {
+void SaveWorkfile(Reporting& report, WorkBuffer& work) {
   // A preview shows what would be written instead, or the failure it can foresee.
-  if (run.Preview.Enabled) {
+  if (work.Preview != nullptr) {
     platform::ErrorCode error = 0;
-    if (!platform::CanReplace(work.Held, error)) return ReportUnwritable(run, work);
-    if (!platform::StillAsLoaded(work.Held)) return ReportChanged(run, work);
-    return PreviewWriteBack(run, work);
+    if (!platform::CanReplace(work.Held, error)) return ReportUnwritable(report, work);
+    if (!platform::StillAsLoaded(work.Held)) return ReportChanged(report, work);
+    return PreviewWriteBack(report, work);
   }
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
-  if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(run, work);
+  if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(report, work);
 
   TextFile file;
   file.AttachWrite(replacement.handle);
@@ -130,12 +132,12 @@ void SaveWorkfile(RunState& run, WorkBuffer& work) {
   file.Detach();
   if (file.Failed()) {
     platform::AbandonReplacement(work.Held, replacement);
-    return ReportUnwritable(run, work);
+    return ReportUnwritable(report, work);
   }
   switch (platform::CommitReplacement(work.Held, replacement, error)) {
     case platform::CommitResult::Replaced: return;
-    case platform::CommitResult::Changed: return ReportChanged(run, work);
-    case platform::CommitResult::Failed: return ReportUnwritable(run, work);
+    case platform::CommitResult::Changed: return ReportChanged(report, work);
+    case platform::CommitResult::Failed: return ReportUnwritable(report, work);
   }
 }
 

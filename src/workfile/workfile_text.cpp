@@ -1,7 +1,8 @@
 // What a Workfile's text looks like to the load and after the write-back:
 // the rules the load, the save and the preview share.
+#include "workfile/workfile_text.h"
+
 #include "runtime/strings.h"
-#include "workfile/work_buffer.h"
 
 namespace zubra32 {
 

@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/file_bytes.h"
+
 #include "../e2e/child_process.hpp"
 
 namespace fs = std::filesystem;
@@ -63,16 +65,8 @@ class Scratch {
   std::string dir_;
 };
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 // One recorded call (see call_recorder.cpp for the fields).
 struct Call {
@@ -94,7 +88,7 @@ std::vector<std::string> Fields(const std::string& line) {
 
 std::vector<Call> ReadLog(const std::string& path) {
   std::vector<Call> calls;
-  std::istringstream log(ReadBytes(path));
+  std::istringstream log(ReadFileBytes(path));
   for (std::string line; std::getline(log, line);) {
     std::vector<std::string> f = Fields(line);
     Call call;
@@ -151,8 +145,11 @@ constexpr uid_t Nobody = 65534;
 
 // Everything below `path` given to `owner`, links themselves included.
 void GiveTree(const std::string& path, uid_t owner) {
-  lchown(path.c_str(), owner, owner);
-  for (const auto& entry : fs::recursive_directory_iterator(path)) lchown(entry.path().c_str(), owner, owner);
+  auto give = [owner](const std::string& name) {
+    if (lchown(name.c_str(), owner, owner) != 0) throw std::runtime_error("lchown " + name + " failed");
+  };
+  give(path);
+  for (const auto& entry : fs::recursive_directory_iterator(path)) give(entry.path().string());
 }
 
 // Runs the definition file defs.txt in `scratch` with the recorder preloaded
@@ -188,7 +185,7 @@ void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expect
   ASSERT_EQ(outcome.launch_error, "");
   ASSERT_EQ(outcome.exit_code, 0) << outcome.out << outcome.err;
   ASSERT_EQ(outcome.err, "");
-  for (const auto& [path, expected] : workfiles) EXPECT_EQ(ReadBytes(path), expected.text) << path;
+  for (const auto& [path, expected] : workfiles) EXPECT_EQ(ReadFileBytes(path), expected.text) << path;
 
   const std::vector<Call> calls = ReadLog(log);
   ASSERT_FALSE(calls.empty()) << "nothing recorded: is " << program << " linked to the C library dynamically?";
@@ -242,13 +239,13 @@ TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTh
   // Workfiles in two directories; one named twice; one reached through a
   // link in the other directory (the target's directory is the one to flush);
   // one that no directive changes.
-  WriteBytes(scratch.Path("one/a.txt"), "rem a\n");
-  WriteBytes(scratch.Path("one/b.txt"), "value 1\n");
-  WriteBytes(scratch.Path("two/c.txt"), "rem c\n");
-  WriteBytes(scratch.Path("two/target.txt"), "rem target\n");
-  WriteBytes(scratch.Path("two/unchanged.txt"), "rem unchanged\n");
+  WriteFileBytes(scratch.Path("one/a.txt"), "rem a\n");
+  WriteFileBytes(scratch.Path("one/b.txt"), "value 1\n");
+  WriteFileBytes(scratch.Path("two/c.txt"), "rem c\n");
+  WriteFileBytes(scratch.Path("two/target.txt"), "rem target\n");
+  WriteFileBytes(scratch.Path("two/unchanged.txt"), "rem unchanged\n");
   fs::create_symlink("../two/target.txt", scratch.Path("one/link.txt"));
-  WriteBytes(scratch.Path("defs.txt"), CrLf({
+  WriteFileBytes(scratch.Path("defs.txt"), CrLf({
                                            "[one/a.txt]",
                                            "END=first",
                                            "[two/c.txt]",
@@ -277,8 +274,8 @@ TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTh
 TEST(WriteBackOrder, ADirectoryWeMayNotReadIsFlushedAllTheSame) {
   if (ThroughLauncher()) GTEST_SKIP() << "preloads a library into the program itself";
   Scratch scratch;
-  WriteBytes(scratch.Path("box/w.txt"), "rem w\n");
-  WriteBytes(scratch.Path("defs.txt"), CrLf({"[box/w.txt]", "END=x"}));
+  WriteFileBytes(scratch.Path("box/w.txt"), "rem w\n");
+  WriteFileBytes(scratch.Path("defs.txt"), CrLf({"[box/w.txt]", "END=x"}));
   std::optional<uid_t> runAs;
   if (geteuid() == 0) runAs = Nobody;
   const std::string box = scratch.Path("box");

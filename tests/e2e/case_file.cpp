@@ -90,7 +90,7 @@ void parse_options(const std::vector<std::string>& w, std::size_t i, Block* bloc
                    std::optional<mode_t>* mode) {
     for (; i < w.size(); ++i) {
         if (block && w[i] == "crlf") block->eol = "\r\n";
-        else if (block && w[i] == "lf") block->eol = "\n";
+        else if (block && w[i] == "lf") block->eol = '\n';  // not "\n": g++ 12 -O3 warns -Wrestrict falsely
         else if (block && w[i] == "raw") block->eol.clear();
         else if (block && w[i] == "noeol") block->noeol = true;
         else if (block && w[i] == "repeat" && i + 1 < w.size()) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "support/file_bytes.h"
 
 namespace e2e {
 
@@ -52,16 +53,8 @@ private:
     std::filesystem::path dir_;
 };
 
-inline void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        throw std::runtime_error("cannot write " + path);
-}
-
-inline std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 // The program run on `definition_file` in the scratch directory, with an empty environment.
 inline Launch launch_in(const Scratch& scratch, const std::string& definition_file) {

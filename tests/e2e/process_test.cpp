@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -42,27 +43,23 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
     }
     Scratch scratch;
     const std::string workfile = scratch.path("big.txt");
-    write_bytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
+    WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
 
     // One uninterrupted run: its result is the new text, its duration spans the kills.
-    write_bytes(workfile, old_text);
+    WriteFileBytes(workfile, old_text);
     const auto start = steady_clock::now();
     Outcome whole = run_child(launch_in(scratch, "defs.txt"));
     const auto duration = duration_cast<microseconds>(steady_clock::now() - start);
     ASSERT_EQ(whole.exit_code, 0) << describe(whole);
     ASSERT_EQ(whole.out, banner);
     ASSERT_EQ(whole.err, "");
-    ASSERT_TRUE(read_bytes(workfile) == new_text) << "the uninterrupted run wrote something else";
+    ASSERT_TRUE(ReadFileBytes(workfile) == new_text) << "the uninterrupted run wrote something else";
     ASSERT_TRUE(others_in(scratch.dir(), {"defs.txt", "big.txt"}).empty());
 
     int old_kept = 0, old_with_temporary = 0, new_written = 0;
-    for (int i = 0; i < kill_count; ++i) {
-        const auto delay = duration * 12 * i / (10 * (kill_count - 1));
-        SCOPED_TRACE("kill after " + std::to_string(delay.count() / 1000) + " ms of " +
-                     std::to_string(duration.count() / 1000) + " ms");
-        write_bytes(workfile, old_text);
-        Launch launch = launch_in(scratch, "defs.txt");
-        launch.kill_after = delay;
+    // One run, killed as `launch` says; what it left must be one of the three outcomes.
+    auto run_killed = [&](Launch launch) {
+        WriteFileBytes(workfile, old_text);
         Outcome outcome = run_child(launch);
         // Killed, or done before the kill was due.
         ASSERT_TRUE(outcome.signal == SIGKILL || (outcome.exit_code == 0 && outcome.out == banner))
@@ -71,7 +68,7 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
 
         std::vector<std::string> others = others_in(scratch.dir(), {"defs.txt", "big.txt"});
         ASSERT_LE(others.size(), 1u) << "more than one file left beside the Workfile";
-        const std::string text = read_bytes(workfile);
+        const std::string text = ReadFileBytes(workfile);
         const bool is_old = text == old_text, is_new = !is_old && text == new_text;
         ASSERT_TRUE(is_old || is_new) << "the Workfile holds " << text.size() << " bytes of neither text";
         if (!others.empty()) {
@@ -84,7 +81,30 @@ TEST(WriteBack, SurvivesKillAtAnyMoment) {
         } else {
             ++(is_old ? old_kept : new_written);
         }
+    };
+    for (int i = 0; i < kill_count; ++i) {
+        const auto delay = duration * 12 * i / (10 * (kill_count - 1));
+        SCOPED_TRACE("kill after " + std::to_string(delay.count() / 1000) + " ms of " +
+                     std::to_string(duration.count() / 1000) + " ms");
+        Launch launch = launch_in(scratch, "defs.txt");
+        launch.kill_after = delay;
+        run_killed(launch);
     }
+    // A busy machine stretches some stages and shrinks others: each stage is
+    // also met on purpose, at the start, while the temporary file is there,
+    // and after the end.
+    Launch at_start = launch_in(scratch, "defs.txt");
+    at_start.kill_after = microseconds(0);
+    run_killed(at_start);
+    Launch while_writing = launch_in(scratch, "defs.txt");
+    while_writing.while_running = [&](pid_t pid) {
+        const auto until = steady_clock::now() + seconds(20);
+        while (others_in(scratch.dir(), {"defs.txt", "big.txt"}).empty() && steady_clock::now() < until)
+            std::this_thread::yield();
+        kill(pid, SIGKILL);
+    };
+    run_killed(while_writing);
+    run_killed(launch_in(scratch, "defs.txt"));
     std::cout << "file " << old_text.size() << " bytes, uninterrupted run " << duration.count() / 1000
               << " ms; kills: " << old_kept << " old, " << old_with_temporary << " old with a temporary file, "
               << new_written << " new\n";
@@ -104,7 +124,7 @@ TEST(UnexpectedFailure, OutOfMemoryIsReportedWithExitCode1) {
     constexpr rlim_t limit = 64u << 20;
     Scratch scratch;
     // Starting and reading a short file fits in the limit...
-    write_bytes(scratch.path("short.def"), "' a short line\r\n");
+    WriteFileBytes(scratch.path("short.def"), "' a short line\r\n");
     Launch launch = launch_in(scratch, "short.def");
     launch.address_space_limit = limit;
     Outcome fits = run_child(launch);

@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/file_bytes.h"
+
 #include "case_file.hpp"
 #include "child_process.hpp"
 
@@ -142,15 +144,8 @@ struct Entry {
 };
 using Tree = std::map<std::string, Entry>;
 
-std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    if (!(out << bytes)) throw std::runtime_error("cannot write " + path);
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 const char* kind_name(char kind) {
     return kind == 'f' ? "file" : kind == 'l' ? "symlink" : kind == 'd' ? "directory" : "special file";
@@ -174,7 +169,7 @@ void scan(const std::string& root, const std::string& rel, Tree* tree) {
             chmod(full.c_str(), entry.mode);
         } else if (S_ISREG(st.st_mode)) {
             chmod(full.c_str(), entry.mode | 0400);
-            entry = {'f', read_bytes(full), entry.mode, entry.owner};
+            entry = {'f', ReadFileBytes(full), entry.mode, entry.owner};
             chmod(full.c_str(), entry.mode);
         }
         tree->emplace(name, entry);
@@ -343,7 +338,7 @@ public:
             std::string windows_program = windows_path(fs::canonical(program).string());
             std::string request = windows_program + '\0' + windows_command_line(windows_program, launch.argv) + '\0';
             for (const auto& var : launch.env) request += var + '\0';
-            write_bytes(aux_dir_ + "/request", request);
+            WriteFileBytes(aux_dir_ + "/request", request);
             launch.argv = command_line(helper, {windows_path(aux_dir_ + "/request")});
             launch.env = wine_environment();
         } else {
@@ -402,7 +397,7 @@ private:
         for (const auto& f : c.files) {
             make_parents(f.path);
             want[f.path] = {'f', render(f.content, values_)};
-            write_bytes(scratch_ + "/" + f.path, want[f.path].data);
+            WriteFileBytes(scratch_ + "/" + f.path, want[f.path].data);
         }
         for (const auto& h : c.hardlinks) {
             make_parents(h.path);
@@ -415,8 +410,13 @@ private:
             want[s.path] = {'l', s.target};
         }
         if (chown_to_nobody) {
-            for (const auto& [name, entry] : want) lchown((scratch_ + "/" + name).c_str(), nobody, nobody);
-            lchown(scratch_.c_str(), nobody, nobody);
+            // A case that runs as another user means nothing if its files stay root's.
+            auto give_to_nobody = [&](const std::string& path) {
+                if (lchown(path.c_str(), nobody, nobody) != 0)
+                    throw std::runtime_error("lchown " + path + ": " + std::strerror(errno));
+            };
+            for (const auto& [name, entry] : want) give_to_nobody(scratch_ + "/" + name);
+            give_to_nobody(scratch_);
         }
         // Owners before modes: a change of owner clears the set-user-ID and set-group-ID bits.
         for (const auto& [name, owner] : c.owner)

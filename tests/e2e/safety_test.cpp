@@ -59,6 +59,15 @@ bool wait_until_open(pid_t pid, const std::string& path, milliseconds limit) {
     return false;
 }
 
+// Waits until process `pid` sleeps reading a pipe (its definition file: the
+// lines written so far are all taken), at most `limit`.
+void wait_until_reading_pipe(pid_t pid, milliseconds limit) {
+    const auto until = steady_clock::now() + limit;
+    const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+    while (steady_clock::now() < until && ReadFileBytes(wchan).find("pipe_read") == std::string::npos)
+        std::this_thread::sleep_for(milliseconds(1));
+}
+
 // Runs the program on a named pipe as its definition file: `definition` is
 // written at once, and the pipe is closed (the definition file ends) only
 // after `meanwhile` has run, once the program holds `workfile` open (or after
@@ -76,7 +85,8 @@ Outcome run_paused(const Scratch& scratch, const std::string& definition, const 
     Launch launch = launch_in(scratch, "defs.fifo");
     launch.argv.insert(launch.argv.end(), switches.begin(), switches.end());
     launch.while_running = [&](pid_t pid) {
-        wait_until_open(pid, workfile, milliseconds(500));
+        // Held, and the section line and what follows it dealt with.
+        if (wait_until_open(pid, workfile, milliseconds(500))) wait_until_reading_pipe(pid, milliseconds(2000));
         meanwhile();
         close(pipe);
     };
@@ -106,7 +116,7 @@ TEST(HeldWorkfile, WhatReplacedOrChangedTheFileAfterTheLoadIsLeftAlone) {
          "setting=1\r\nother=2\r\n"},
         {"another program's new file renamed over it",
          [](const std::string& workfile, const std::string&) {
-             write_bytes(workfile + ".new", "replaced=3\r\n");
+             WriteFileBytes(workfile + ".new", "replaced=3\r\n");
              fs::rename(workfile + ".new", workfile);
          },
          "replaced=3\r\n"},
@@ -115,20 +125,20 @@ TEST(HeldWorkfile, WhatReplacedOrChangedTheFileAfterTheLoadIsLeftAlone) {
         SCOPED_TRACE(row.what);
         Scratch scratch;
         const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
-        write_bytes(secret, "root only\r\n");
+        WriteFileBytes(secret, "root only\r\n");
         fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
-        write_bytes(workfile, "setting=1\r\n");
+        WriteFileBytes(workfile, "setting=1\r\n");
         Outcome outcome = run_paused(scratch, "[" + workfile + "]\nEND=# managed\n", workfile,
                                      [&] { row.act(workfile, secret); });
         EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
         EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
                                    " was changed by another program\r\nReady (Status = 4)\r\n");
         EXPECT_EQ(outcome.err, "");
-        EXPECT_EQ(read_bytes(secret), "root only\r\n");
+        EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
         if (row.expected.empty()) {
             EXPECT_TRUE(fs::is_symlink(workfile));
         } else {
-            EXPECT_EQ(read_bytes(workfile), row.expected);
+            EXPECT_EQ(ReadFileBytes(workfile), row.expected);
         }
         EXPECT_EQ(others_in(scratch.dir(), {"app.conf", "secret"}), std::vector<std::string>{});
     }
@@ -140,8 +150,8 @@ TEST(HeldWorkfile, APreviewReportsAFileChangedAfterTheLoadAsTheRunWould) {
     if (through_launcher()) GTEST_SKIP() << "runs the program directly";
     Scratch scratch;
     const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
-    write_bytes(secret, "root only\r\n");
-    write_bytes(workfile, "setting=1\r\n");
+    WriteFileBytes(secret, "root only\r\n");
+    WriteFileBytes(workfile, "setting=1\r\n");
     Outcome outcome = run_paused(
         scratch, "[" + workfile + "]\nEND=# managed\n", workfile,
         [&] {
@@ -153,7 +163,7 @@ TEST(HeldWorkfile, APreviewReportsAFileChangedAfterTheLoadAsTheRunWould) {
     EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
                                " was changed by another program\r\nPreview: 0 Workfile(s) would change, nothing "
                                "written\r\nReady (Status = 4)\r\n");
-    EXPECT_EQ(read_bytes(secret), "root only\r\n");
+    EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
 }
 
 // Four runs append a line each to the same Workfile, a hundred times over: every
@@ -162,15 +172,16 @@ TEST(HeldWorkfile, ConcurrentRunsLoseNoUpdate) {
     if (through_launcher()) GTEST_SKIP() << "runs the program directly";
     constexpr int runs = 4, rounds = 100;
     Scratch scratch;
-    write_bytes(scratch.path("shared.txt"), "");
+    WriteFileBytes(scratch.path("shared.txt"), "");
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int run = 0; run < runs; ++run) {
-        write_bytes(scratch.path("d" + std::to_string(run) + ".def"),
+        const std::string definition = "d" + std::to_string(run) + ".def";
+        WriteFileBytes(scratch.path(definition),
                     "[shared.txt]\r\nEND=run " + std::to_string(run) + " round ~%ROUND~%\r\n");
-        threads.emplace_back([&, run] {
+        threads.emplace_back([&, definition] {
             for (int round = 0; round < rounds; ++round) {
-                Launch launch = launch_in(scratch, "d" + std::to_string(run) + ".def");
+                Launch launch = launch_in(scratch, definition);
                 launch.env = {"ROUND=" + std::to_string(round)};
                 Outcome outcome = run_child(launch);
                 if (outcome.exit_code != 0 || outcome.out != banner) {
@@ -183,7 +194,7 @@ TEST(HeldWorkfile, ConcurrentRunsLoseNoUpdate) {
     EXPECT_EQ(failures, 0);
 
     std::set<std::string> lines;
-    std::istringstream text(read_bytes(scratch.path("shared.txt")));
+    std::istringstream text(ReadFileBytes(scratch.path("shared.txt")));
     for (std::string line; std::getline(text, line);) lines.insert(line);
     EXPECT_EQ(lines.size(), static_cast<std::size_t>(runs * rounds)) << "lines lost to concurrent runs";
 }
@@ -222,7 +233,7 @@ TEST(KeptAttributes, OwnerGroupModeBitsAclsAndExtendedAttributesSurviveTheWriteB
     std::vector<std::string> before;
     for (const Row& row : rows) {
         const std::string path = scratch.path(row.name);
-        write_bytes(path, "line\r\n");
+        WriteFileBytes(path, "line\r\n");
         std::string extra = row.extra;
         for (std::size_t at; (at = extra.find("{}")) != std::string::npos;) extra.replace(at, 2, "'" + path + "'");
         const std::string setup = std::string("chown ") + row.owner + " '" + path + "' && chmod " + row.mode + " '" +
@@ -231,12 +242,12 @@ TEST(KeptAttributes, OwnerGroupModeBitsAclsAndExtendedAttributesSurviveTheWriteB
         before.push_back(attributes_of(path));
         definition += std::string("[") + row.name + "]\r\nEND=added\r\n";
     }
-    write_bytes(scratch.path("keep.def"), definition);
+    WriteFileBytes(scratch.path("keep.def"), definition);
     Outcome outcome = run_child(launch_in(scratch, "keep.def"));
     ASSERT_EQ(outcome.exit_code, 0) << describe(outcome);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::string path = scratch.path(rows[i].name);
-        EXPECT_EQ(read_bytes(path), "line\r\nadded\r\n") << rows[i].name;
+        EXPECT_EQ(ReadFileBytes(path), "line\r\nadded\r\n") << rows[i].name;
         EXPECT_EQ(attributes_of(path), before[i]) << rows[i].name;
     }
 }
@@ -252,8 +263,8 @@ TEST(KeptAttributes, AGroupMemberKeepsTheFilesGroup) {
     // The user's own copy of the program, since the build tree may be closed to it.
     fs::copy_file(program(), scratch.path("zubra32"));
     fs::permissions(scratch.path("zubra32"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    for (const char* name : {"shared.txt", "setgid.txt"}) write_bytes(scratch.path(name), "line\r\n");
-    write_bytes(scratch.path("g.def"), "[shared.txt]\r\nEND=added\r\n[setgid.txt]\r\nEND=added\r\n");
+    for (const char* name : {"shared.txt", "setgid.txt"}) WriteFileBytes(scratch.path(name), "line\r\n");
+    WriteFileBytes(scratch.path("g.def"), "[shared.txt]\r\nEND=added\r\n[setgid.txt]\r\nEND=added\r\n");
     ASSERT_EQ(chown(scratch.dir().c_str(), user, own_group), 0);
     ASSERT_EQ(chown(scratch.path("shared.txt").c_str(), user, shared_group), 0);
     ASSERT_EQ(chmod(scratch.path("shared.txt").c_str(), 0660), 0);
@@ -270,7 +281,7 @@ TEST(KeptAttributes, AGroupMemberKeepsTheFilesGroup) {
     for (auto [name, mode] : {std::pair{"shared.txt", 0660u}, std::pair{"setgid.txt", 02770u}}) {
         struct stat status {};
         ASSERT_EQ(stat(scratch.path(name).c_str(), &status), 0);
-        EXPECT_EQ(read_bytes(scratch.path(name)), "line\r\nadded\r\n") << name;
+        EXPECT_EQ(ReadFileBytes(scratch.path(name)), "line\r\nadded\r\n") << name;
         EXPECT_EQ(status.st_uid, user) << name;
         EXPECT_EQ(status.st_gid, shared_group) << name;
         EXPECT_EQ(status.st_mode & 07777, mode) << name;
@@ -283,7 +294,7 @@ TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
     if (through_launcher()) GTEST_SKIP() << "runs the program directly";
     Scratch scratch;
     ASSERT_EQ(mkfifo(scratch.path("pipe").c_str(), 0600), 0);
-    write_bytes(scratch.path("sparse.txt"), "");
+    WriteFileBytes(scratch.path("sparse.txt"), "");
     fs::resize_file(scratch.path("sparse.txt"), 2ull << 30);
     std::string definition = "[/dev/zero]\nEND=x\n[/dev/urandom]\nEND=x\n[pipe]\nEND=x\n[sparse.txt]\nEND=x\n";
     std::string expected = banner + "Error in d.def Line:1 File /dev/zero can't be read\r\n" +
@@ -294,7 +305,7 @@ TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
     // A block device too, where the system lets us make one.
     std::string loop, image_bytes(1 << 20, '\0');
     for (std::size_t i = 0; i < image_bytes.size(); ++i) image_bytes[i] = static_cast<char>(i % 10 == 9 ? '\n' : 'a' + i % 10);
-    write_bytes(scratch.path("image"), image_bytes);
+    WriteFileBytes(scratch.path("image"), image_bytes);
     if (geteuid() == 0 && have_tool("losetup")) {
         loop = command_output("losetup -f --show '" + scratch.path("image") + "' 2>/dev/null");
         if (!loop.empty() && loop.back() == '\n') loop.pop_back();
@@ -306,7 +317,7 @@ TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
         std::cout << "no loop device could be set up: block devices not tried\n";
     }
     expected += "Ready (Status = 4)\r\n";
-    write_bytes(scratch.path("d.def"), definition);
+    WriteFileBytes(scratch.path("d.def"), definition);
 
     Launch launch = launch_in(scratch, "d.def");
 #ifndef ZUBRA32_E2E_SANITIZED
@@ -315,13 +326,15 @@ TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
     const auto start = steady_clock::now();
     Outcome outcome = run_child(launch);
     const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
-    if (!loop.empty()) std::system(("losetup -d " + loop).c_str());
+    if (!loop.empty()) {
+        EXPECT_EQ(std::system(("losetup -d " + loop).c_str()), 0) << loop << " left attached";
+    }
     EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
     EXPECT_EQ(outcome.out, expected);
     EXPECT_LT(took, 5000) << "refusing took " << took << " ms";
     EXPECT_TRUE(fs::is_fifo(scratch.path("pipe")));
     EXPECT_EQ(fs::file_size(scratch.path("sparse.txt")), 2ull << 30);
-    EXPECT_EQ(read_bytes(scratch.path("image")), image_bytes);
+    EXPECT_EQ(ReadFileBytes(scratch.path("image")), image_bytes);
     EXPECT_EQ(others_in(scratch.dir(), {"pipe", "sparse.txt", "image", "d.def"}), std::vector<std::string>{});
 }
 
@@ -339,7 +352,7 @@ TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
 
     Scratch scratch;
     const std::string workfile = scratch.path("big.txt");
-    write_bytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
+    WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
     auto temporary_exists = [&] {
         for (const auto& entry : fs::directory_iterator(scratch.dir()))
             if (entry.path().filename().string().rfind(".big.txt.zubra32-", 0) == 0) return true;
@@ -347,7 +360,7 @@ TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
     };
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
         SCOPED_TRACE(std::string("signal ") + strsignal(signal));
-        write_bytes(workfile, old_text);
+        WriteFileBytes(workfile, old_text);
         Launch launch = launch_in(scratch, "defs.txt");
         if (signal == SIGXFSZ) {
             // The file-size limit sends it when the write passes the limit.
@@ -362,7 +375,7 @@ TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
         Outcome outcome = run_child(launch);
         EXPECT_EQ(outcome.signal, signal) << describe(outcome);
         EXPECT_EQ(outcome.err, "");
-        EXPECT_TRUE(read_bytes(workfile) == old_text) << "the Workfile changed";
+        EXPECT_TRUE(ReadFileBytes(workfile) == old_text) << "the Workfile changed";
         EXPECT_EQ(others_in(scratch.dir(), {"big.txt", "defs.txt"}), std::vector<std::string>{});
     }
 }
@@ -393,7 +406,7 @@ TEST(HeldWorkfile, PathsLongerThanTheSystemLimitWork) {
     ASSERT_EQ(write(file, "old\r\n", 5), 5);
     close(file);
     ASSERT_GT(relative.size(), static_cast<std::size_t>(PATH_MAX));
-    write_bytes(scratch.path("deep.def"), "[" + relative + "w.txt]\r\nEND=new\r\n");
+    WriteFileBytes(scratch.path("deep.def"), "[" + relative + "w.txt]\r\nEND=new\r\n");
 
     Outcome outcome = run_child(launch_in(scratch, "deep.def"));
     EXPECT_EQ(outcome.exit_code, 0) << describe(outcome);

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../unit/unit_test_support.h"
-#include "driver/run_state.h"
+#include "unit/unit_test_support.h"
+#include "driver/read_loop.h"
 #include "runtime/platform_faults.h"
 
 namespace zubra32::platform {
@@ -65,7 +65,7 @@ namespace {
 using platform::FaultKind;
 
 const std::array<std::string, platform::FaultKindCount> KindNames = {
-    "open", "read", "create temporary file", "write", "flush", "close", "rename", "directory flush"};
+    "open", "read", "create temporary file", "write", "flush", "close", "rename", "directory flush", "replace"};
 
 // Lines of a file, each ended by CR LF.
 std::string CrLf(const std::vector<std::string>& lines) {
@@ -175,6 +175,11 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
   std::string summary = "fault walk:";
   for (std::size_t kind = 0; kind < calls.size(); ++kind) {
     const auto faultKind = static_cast<FaultKind>(kind);
+    // ReplaceFileA is Windows's: here the rename alone puts the new text in place.
+    if (faultKind == FaultKind::Replace) {
+      EXPECT_EQ(calls[kind], 0);
+      continue;
+    }
     ASSERT_GT(calls[kind], 0) << KindNames[kind] << " is never called";
     summary += " " + KindNames[kind] + " " + std::to_string(calls[kind]);
     for (int n = 1; n <= calls[kind]; ++n) {

@@ -24,7 +24,8 @@ void ExpectClassified(const std::vector<DirectiveRow>& rows) {
     const std::string where = "line " + testing::PrintToString(row.line);
     EXPECT_EQ(directive.Kind, row.kind) << where;
     EXPECT_EQ(directive.LeftSide, row.left) << where;
-    EXPECT_EQ(directive.OperatorCharacter, row.op) << where;
+    // ' ' stands for no operator character: the text is changed.
+    EXPECT_EQ(directive.Operation, OperationOfCharacter(row.op).value_or(ReplaceOperation::ChangeText)) << where;
     EXPECT_EQ(directive.Value, row.value) << where;
   }
 }
@@ -72,12 +73,6 @@ TEST(ClassifyDirectiveTest, TildeRunsKeepHalfOnTheLeftAndPairUpOnTheRight) {
       {"a=~~", Replace, "a", ' ', "\r\n"}, {"a=~~~", Replace, "a", ' ', "\r\n~"},
       {"a=~~~~", Replace, "a", ' ', "\r\n\r\n"}, {"a=x~~~y", Replace, "a", ' ', "x\r\n~y"},
   });
-}
-
-TEST(SplitDirectiveTest, TreatsKeywordLinesLikeAnyOtherLine) {
-  const SplitResult split = SplitDirective("START=x");
-  EXPECT_TRUE(split.Found && split.LeftSide == "START" && split.RightSide == "x" && split.OperatorCharacter == ' ');
-  EXPECT_FALSE(SplitDirective("=").Found);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "deflang/directive.h"
-#include "driver/run_state.h"
 #include "runtime/strings.h"
 #include "unit_test_support.h"
-#include "workfile/work_buffer.h"
+#include "workfile/edit_operations.h"
 
 namespace zubra32 {
 namespace {
@@ -21,7 +20,7 @@ WorkBuffer MakeWork(const Lines& body, const Lines& head = {}, const Lines& tail
 }
 
 // Applies the directive lines in order, as the read loop does; gives the console output.
-std::string Apply(RunState& run, WorkBuffer& work, const Lines& directives) {
+std::string Apply(Reporting& run, WorkBuffer& work, const Lines& directives) {
   test::CapturedOutput console;
   for (const std::string& line : directives) {
     ApplyDirective(run, work, ClassifyDirective(line));
@@ -62,7 +61,7 @@ TEST(EditOperationsTest, EachOperationOnTheBody) {
       {"hello", {"hello"}, {"hello"}, {}, {}, false},
   };
   for (const EditRow& row : rows) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     WorkBuffer work = MakeWork(row.before);
     EXPECT_EQ(Apply(run, work, {row.directive}), "") << row.directive;
     EXPECT_EQ(work.BodyLines.Lines(), row.after) << row.directive;
@@ -75,7 +74,7 @@ TEST(EditOperationsTest, EachOperationOnTheBody) {
 }
 
 TEST(EditOperationsTest, HeadAndTailGrowInDirectiveOrderAndAreNeverSearched) {
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work = MakeWork({"body"}, {std::string(EchoOffLine)});
   Apply(run, work, {"START=s1", "x=!f", "START=s2", "x=!f", "END=e1", "END=e2", "s1=changed", "e1=@gone"});
   EXPECT_EQ(work.HeadLines, (Lines{"@Echo Off", "s1", "f", "s2", "f"}));
@@ -84,7 +83,7 @@ TEST(EditOperationsTest, HeadAndTailGrowInDirectiveOrderAndAreNeverSearched) {
 }
 
 TEST(EditOperationsTest, LaterDirectivesSeeTheBodyAsEarlierOnesLeftIt) {
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work = MakeWork({"abc def", "Path=a"});
   Apply(run, work, {"abc=@New Text", "new text=+ More", "text m=-T M", "path=PATH", "PATH~=a=+;y", "w texo=Z"});
   EXPECT_EQ(work.BodyLines.Lines(), (Lines{"NeZre", "PATH=a;y"}));
@@ -92,7 +91,7 @@ TEST(EditOperationsTest, LaterDirectivesSeeTheBodyAsEarlierOnesLeftIt) {
 
 TEST(EditOperationsTest, NothingHappensWithoutAWorkfileOrToAnEmptyBody) {
   const Lines all = {"START=s", "END=e", "a=b", "a=@b", "a=-b", "a=+b", "a=!b"};
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   run.DebugMode = true;
   WorkBuffer none = MakeWork({"a"});
   none.WorkfileName.clear();
@@ -122,7 +121,7 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
       {"START=x", 100, 0, "start"}, {"nomatch=!x", 100, 0, "start"}, {"END=x", 0, 100, "end"},
   };
   for (const CapacityRow& row : rows) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     run.RunStatus = 2;
     run.DefinitionFileName = "defs.txt";
     run.DefinitionLineNumber = 7;
@@ -138,14 +137,14 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
   }
 
   // Line numbers past 2^31 stay positive in the error line.
-  RunState far;
+  Reporting far = test::ConsoleReporting();
   far.DefinitionFileName = "defs.txt";
   far.DefinitionLineNumber = (std::int64_t{1} << 31) + 5;
   WorkBuffer full = MakeWork({"a"}, {}, Lines(100, "t"));
   EXPECT_EQ(Apply(far, full, {"END=x"}), "Error in defs.txt Line:2147483653 work.txt has more than 100 lines at end\r\n");
 
   // The 100th line itself still fits.
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work = MakeWork({"a"}, Lines(99, "h"), Lines(99, "t"));
   EXPECT_EQ(Apply(run, work, {"START=x", "END=x"}), "");
   EXPECT_EQ(work.HeadCount(), 100u);
@@ -155,7 +154,7 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
 }
 
 TEST(EditOperationsTest, DebugModeTracesEveryOperation) {
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   run.DebugMode = true;
   WorkBuffer work = MakeWork({"path=c:\\dos", "PATH=x", "other"});
   const std::string console = Apply(

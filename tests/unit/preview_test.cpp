@@ -4,11 +4,12 @@
 #include <random>
 
 #include "deflang/directive.h"
-#include "driver/run_state.h"
 #include "runtime/strings.h"
 #include "unit_test_support.h"
+#include "workfile/edit_operations.h"
 #include "workfile/preview.h"
-#include "workfile/work_buffer.h"
+#include "workfile/workfile.h"
+#include "workfile/workfile_text.h"
 
 namespace zubra32 {
 namespace {
@@ -27,12 +28,13 @@ Previewed Preview(const std::string& oldText, const Lines& directives) {
   test::ScratchDir dir;
   test::WriteFileBytes(dir.Path("w.txt"), oldText);
   Previewed previewed{oldText, {}, {}};
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   previewed.work.WorkfileName = dir.Path("w.txt");
   test::CapturedOutput console;
   LoadWorkfile(run, previewed.work);
   for (const std::string& line : directives) ApplyDirective(run, previewed.work, ClassifyDirective(line));
   console.Finish();
+  platform::ReleaseWorkfile(previewed.work.Held);
   WriteBackBytes(previewed.work, [&](std::string_view bytes) { previewed.newText.append(bytes); });
   return previewed;
 }

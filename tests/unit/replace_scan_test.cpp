@@ -2,13 +2,19 @@
 
 #include <random>
 
-#include "driver/run_state.h"
+#include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "unit_test_support.h"
-#include "workfile/work_buffer.h"
+#include "workfile/edit_operations.h"
+#include "workfile/workfile.h"
 
 namespace zubra32 {
 namespace {
+
+// The operation an operator character selects; ' ' for none: the text is changed.
+ReplaceOperation Op(char character) {
+  return OperationOfCharacter(character).value_or(ReplaceOperation::ChangeText);
+}
 
 // The replace family as stated, one plain search per upper-cased line: the
 // model that the body's whole-block search, with lines edited in place and
@@ -31,7 +37,7 @@ void ModelScan(std::vector<std::string>& lines, std::string_view left, char op, 
 
 // Loads the bytes as a new Workfile of `dir`, let go again at once (the
 // buffer keeps its lines).
-void LoadBytes(RunState& run, WorkBuffer& work, const test::ScratchDir& dir, const std::string& bytes) {
+void LoadBytes(Reporting& run, WorkBuffer& work, const test::ScratchDir& dir, const std::string& bytes) {
   test::WriteFileBytes(dir.Path("w.txt"), bytes);
   work.WorkfileName = dir.Path("w.txt");
   LoadWorkfile(run, work);
@@ -50,7 +56,7 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
   };
   test::ScratchDir dir;
   for (int round = 0; round < 60; ++round) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     WorkBuffer work;
     // Loaded lines live in the block, lines filled by hand apart: both kinds, and mixed by the edits.
     if (round % 3 == 0) {
@@ -65,7 +71,7 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
       const std::string left = text(2) + pick("ab");
       const std::string right = text(3);
       const char op = pick(" @-+!");
-      ReplaceScan(run, work, left, op, right);
+      ReplaceScan(run, work, left, Op(op), right);
       ModelScan(model, left, op, right);
       ASSERT_EQ(work.BodyLines.Lines(), model) << "round " << round << ", directive " << directive;
     }
@@ -94,11 +100,11 @@ TEST(ReplaceScanTest, BytesOfTheBlockOutsideTheLinesAreNeverFound) {
   };
   test::ScratchDir dir;
   for (const LeftoverRow& row : rows) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     WorkBuffer work;
     LoadBytes(run, work, dir, row.bytes);
     for (std::size_t d = 0; d + 2 < row.directives.size(); d += 3) {
-      ReplaceScan(run, work, row.directives[d], row.directives[d + 1][0], row.directives[d + 2]);
+      ReplaceScan(run, work, row.directives[d], Op(row.directives[d + 1][0]), row.directives[d + 2]);
     }
     EXPECT_EQ(work.BodyLines.Lines(), row.after) << row.name;
   }
@@ -108,18 +114,18 @@ TEST(ReplaceScanTest, BytesOfTheBlockOutsideTheLinesAreNeverFound) {
 // one before it none that fits.
 TEST(ReplaceScanTest, ChangesTheFirstOccurrenceOfEachLineInTheBlock) {
   test::ScratchDir dir;
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work;
   LoadBytes(run, work, dir, "xAB ab\r\nAb\r\nnone\r\nxxab\r\n");
-  ReplaceScan(run, work, "ab", ' ', "[]");
+  ReplaceScan(run, work, "ab", Op(' '), "[]");
   EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"x[] ab", "[]", "none", "xx[]"}));
-  ReplaceScan(run, work, "[] AB", '+', "!");
+  ReplaceScan(run, work, "[] AB", Op('+'), "!");
   EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"x[] ab!", "[]", "none", "xx[]"}));
 }
 
 // Enough searches of a body that finds nothing for its pair sets to be in use.
-void WarmUp(RunState& run, WorkBuffer& work) {
-  for (int i = 0; i < 20; ++i) ReplaceScan(run, work, "QQ", '+', "never");
+void WarmUp(Reporting& run, WorkBuffer& work) {
+  for (int i = 0; i < 20; ++i) ReplaceScan(run, work, "QQ", Op('+'), "never");
 }
 
 struct NewPairRow {
@@ -142,13 +148,13 @@ TEST(ReplaceScanTest, AChangeThatBringsNewPairsIsSeenByLaterSearches) {
   };
   test::ScratchDir dir;
   for (const NewPairRow& row : rows) {
-    RunState run;
+    Reporting run = test::ConsoleReporting();
     WorkBuffer work;
     LoadBytes(run, work, dir, row.line + "\r\ncd\r\n");
     WarmUp(run, work);
-    ReplaceScan(run, work, row.left, row.op, row.right);
+    ReplaceScan(run, work, row.left, Op(row.op), row.right);
     ASSERT_EQ(work.BodyLines.Line(0).size(), 2u) << row.name;
-    ReplaceScan(run, work, "ab", '+', "!");
+    ReplaceScan(run, work, "ab", Op('+'), "!");
     EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"ab!", "cd"})) << row.name;
   }
 }
@@ -156,27 +162,27 @@ TEST(ReplaceScanTest, AChangeThatBringsNewPairsIsSeenByLaterSearches) {
 // A new load of as many lines as the last one starts with no pair sets of the last one's lines.
 TEST(ReplaceScanTest, ANewLoadDoesNotSearchWithThePairsOfTheLast) {
   test::ScratchDir dir;
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work;
   LoadBytes(run, work, dir, "aa\r\nbb\r\n");
   WarmUp(run, work);
   LoadBytes(run, work, dir, "ab\r\nba\r\n");
-  ReplaceScan(run, work, "AB", '+', "!");
-  ReplaceScan(run, work, "BA", '+', "?");
+  ReplaceScan(run, work, "AB", Op('+'), "!");
+  ReplaceScan(run, work, "BA", Op('+'), "?");
   EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"ab!", "ba?"}));
 }
 
 TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
   test::ScratchDir dir;
   test::WriteFileBytes(dir.Path("w.txt"), "Path=C:\\DOS\r\n@echo off\r\nnetx /ps\r\n  rem x  \r\n");
-  RunState run;
+  Reporting run = test::ConsoleReporting();
   WorkBuffer work;
   work.WorkfileName = dir.Path("w.txt");
   LoadWorkfile(run, work);
   ASSERT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"Path=C:\\DOS", "netx /ps", "  rem x"}));
-  for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", '+', ";x");
-  ReplaceScan(run, work, "NETX /", ' ', "vlm /");
-  ReplaceScan(run, work, "REM X", '@', "done");
+  for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", Op('+'), ";x");
+  ReplaceScan(run, work, "NETX /", Op(' '), "vlm /");
+  ReplaceScan(run, work, "REM X", Op('@'), "done");
   EXPECT_EQ(work.BodyLines.Lines(),
             (std::vector<std::string>{"Path=C:\\DOS;x;x;x;x;x;x;x;x;x;x", "vlm /ps", "done"}));
   EXPECT_EQ(work.HeadLines, (std::vector<std::string>{"@Echo Off"}));

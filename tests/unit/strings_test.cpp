@@ -1,3 +1,5 @@
+#include "runtime/environment.h"
+#include "runtime/file_system.h"
 #include "runtime/strings.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +44,8 @@ TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
       {" \x7f\xff ", "\x7f\xff", " \x7f\xff"}, {"!", "!", "!"},
   };
   for (const TrimRow& row : rows) {
-    EXPECT_EQ(Trim(row.text), row.trimmed) << testing::PrintToString(row.text);
-    EXPECT_EQ(TrimRight(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(TrimmedRightView(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
     // The copy-free forms keep exactly the same bytes.
     EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
     EXPECT_EQ(TrimmedRightView(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
@@ -58,61 +60,6 @@ TEST(IntToStrTest, DecimalDigitsWithAMinusSignOnly) {
       {0, "0"}, {7, "7"}, {2500, "2500"}, {-1, "-1"}, {INT32_MIN, "-2147483648"}, {INT32_MAX, "2147483647"},
   };
   for (const auto& [value, text] : rows) EXPECT_EQ(IntToStr(value), text);
-}
-
-TEST(PosTest, FirstExactOccurrenceOrZero) {
-  const std::tuple<std::string, std::string, std::size_t> rows[] = {
-      {"", "abc", 0},  {"abc", "", 0},    {"", "", 0},     {"c", "abc", 3},
-      {"C", "abc", 0}, {"b", "abab", 2},  {"abcd", "abc", 0}, {"\0"s, "a\0"s, 2},
-  };
-  for (const auto& [needle, haystack, position] : rows) {
-    EXPECT_EQ(Pos(needle, haystack), position) << needle << " in " << haystack;
-  }
-}
-
-struct RangeRow {
-  std::string text;
-  std::int64_t start, count;
-  std::string expected;
-};
-
-TEST(CopyTest, StartBelowOneCountsAsOneAndRangesAreCut) {
-  const RangeRow rows[] = {
-      {"abcdef", 0, 3, "abc"},  {"abcdef", -5, 2, "ab"}, {"abcdef", 2, 3, "bcd"}, {"abcdef", 6, 1, "f"},
-      {"abcdef", 7, 1, ""},     {"abcdef", 4, 100, "def"}, {"abcdef", 2, -1, ""},  {"abcdef", 2, 0, ""},
-      {"", 1, 1, ""},           {"", 0, 0, ""},
-  };
-  for (const RangeRow& row : rows) {
-    EXPECT_EQ(Copy(row.text, row.start, row.count), row.expected) << row.start << "," << row.count;
-  }
-}
-
-TEST(DeleteTest, OutOfRangeStartsAndCountsChangeNothing) {
-  const RangeRow rows[] = {
-      {"abcdef", 0, 3, "abcdef"}, {"abcdef", 7, 1, "abcdef"}, {"abcdef", 2, 0, "abcdef"}, {"abcdef", 2, -3, "abcdef"},
-      {"abcdef", 2, 3, "aef"},    {"abcdef", 5, 100, "abcd"}, {"abcdef", 1, 6, ""},       {"", 1, 1, ""},
-  };
-  for (const RangeRow& row : rows) {
-    std::string text = row.text;
-    Delete(text, row.start, row.count);
-    EXPECT_EQ(text, row.expected) << row.start << "," << row.count;
-  }
-}
-
-TEST(InsertTest, StartIsClampedToTheFrontAndTheEnd) {
-  // `count` is unused here; `text` is what is inserted into "hello".
-  const RangeRow rows[] = {
-      {"XY", 1000, 0, "helloXY"}, {"XY", 6, 0, "helloXY"}, {"XY", 5, 0, "hellXYo"}, {"XY", 1, 0, "XYhello"},
-      {"XY", 0, 0, "XYhello"},    {"XY", -7, 0, "XYhello"}, {"", 3, 0, "hello"},
-  };
-  for (const RangeRow& row : rows) {
-    std::string text = "hello";
-    Insert(row.text, text, row.start);
-    EXPECT_EQ(text, row.expected) << row.start;
-  }
-  std::string empty;
-  Insert("a", empty, 5);
-  EXPECT_EQ(empty, "a");
 }
 
 struct EnvRow {

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/console.h"
+#include "support/file_bytes.h"
+#include "runtime/reporting.h"
 #include "runtime/text_file.h"
 
 extern char** environ;
@@ -50,13 +53,11 @@ class ScratchDir {
   std::string path_;
 };
 
-inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// A run's reporting record that prints on Output(), as the driver's does.
+inline Reporting ConsoleReporting() {
+  Reporting report;
+  report.Console = &Output();
+  return report;
 }
 
 // Sends Output() to a file until Finish(), which puts it back on standard

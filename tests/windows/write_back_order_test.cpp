@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "driver/read_loop.h"
+#include "runtime/console.h"
 #include "runtime/text_file.h"
 
 namespace {
@@ -42,7 +43,7 @@ std::vector<Call> calls;
 // The identity and size of an open file.
 void Describe(HANDLE file, std::string& identity, ULONGLONG& size) {
   BY_HANDLE_FILE_INFORMATION information{};
-  identity = "?";
+  identity = '?';  // not "?": g++ 12 -O3 warns -Wrestrict falsely on the one-byte literal
   size = 0;
   if (!GetFileInformationByHandle(file, &information)) return;
   identity = std::to_string(information.dwVolumeSerialNumber) + ":" +
@@ -54,7 +55,7 @@ void Describe(HANDLE file, std::string& identity, ULONGLONG& size) {
 void DescribeName(const char* name, std::string& identity, ULONGLONG& size) {
   HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  identity = "?";
+  identity = '?';
   size = 0;
   if (file == INVALID_HANDLE_VALUE) return;
   Describe(file, identity, size);

@@ -1,4 +1,6 @@
-#include "driver/run_state.h"
+#include "runtime/reporting.h"
+
+#include <algorithm>
 
 #include "runtime/strings.h"
 
@@ -11,13 +13,13 @@ std::string MessageLinePrefix(std::string_view opening, std::string_view definit
   return prefix + IntToStr(lineNumber);
 }
 
-std::string ErrorLinePrefix(const RunState& run) {
-  return MessageLinePrefix("Error in ", run.DefinitionFileName, run.DefinitionLineNumber);
+std::string Reporting::ErrorLinePrefix() const {
+  return MessageLinePrefix("Error in ", DefinitionFileName, DefinitionLineNumber);
 }
 
-void ReportWorkfileError(RunState& run, std::string_view rest, std::int32_t status) {
-  Output().WriteLn(ErrorLinePrefix(run).append(rest));
-  run.RunStatus = status;
+void Reporting::ReportWorkfileError(std::string_view rest, std::int32_t status) {
+  WriteLn(ErrorLinePrefix().append(rest));
+  RunStatus = status;
 }
 
 }  // namespace zubra32

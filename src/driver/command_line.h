@@ -1,0 +1,32 @@
+// The command line: usage text, help with its sample definition file, the
+// version, the banner line and the switches; and the report of an unexpected
+// failure.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zubra32 {
+
+// The switches after the definition file's name.
+struct RunOptions {
+  bool Preview = false;  // "/L", "--dry-run": write nothing, print what would change
+  bool Check = false;    // "/T", "--lint": look the definition file over for likely mistakes
+};
+
+// What the command line asks for once it names a definition file.
+struct CommandLine {
+  std::string DefinitionFileName;  // the first argument, as given
+  RunOptions Options;
+};
+
+// Prints the usage or help text, the version or the banner line; ends the
+// process unless the first argument names a definition file, which it then
+// returns whole (an argument longer than 255 bytes names no file) with the
+// switches that follow it.
+CommandLine ReadCommandLine();
+
+// Writes the report of an unexpected failure straight to standard output.
+void ReportUnexpectedFailure(std::string_view className, std::string_view message);
+
+}  // namespace zubra32

@@ -1,0 +1,50 @@
+// What the edit code, the Workfile's life and the expansion need of a run:
+// where messages go, whether to trace, the run's status, and what an error
+// line says about the definition line being read. The driver owns the record
+// (in its RunState) and hands it down; nothing below the driver sees more.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/text_file.h"
+
+namespace zubra32 {
+
+// Exit codes of the program, and the statuses that Workfile errors set.
+enum ExitCode : std::int32_t {
+  ExitClean = 0,
+  ExitUnexpectedFailure = 1,
+  ExitMissingFile = 2,             // no definition file, or the last error was a missing Workfile
+  ExitTooLong = 3,                 // the last error was a Workfile, head or tail over its limit
+  ExitUnreadableOrUnwritable = 4,  // the last error was a Workfile that could not be read, written or held
+  ExitUsage = 5,                   // usage, help or version printed
+  ExitWouldChange = 6,             // preview or check only: a Workfile would change, or the check has warnings
+};
+
+// Longest "Error in <definition file> Line:" prefix of an error line.
+constexpr std::size_t MaxErrorPrefix = 255;
+
+// `opening` ("Error in ", "Warning in ") + the definition file's name +
+// " Line:", cut at 255 bytes, then the line number in decimal.
+std::string MessageLinePrefix(std::string_view opening, std::string_view definitionFileName, std::int64_t lineNumber);
+
+struct Reporting {
+  TextFile* Console = nullptr;            // where every message goes: Output in the program
+  bool DebugMode = false;                 // trace output, on from the first "[DEBUG]" line
+  std::int32_t RunStatus = ExitClean;     // the most recent Workfile error's code; the exit code
+  std::string DefinitionFileName;         // as the first argument spells it (255 bytes at most)
+  std::int64_t DefinitionLineNumber = 0;  // physical line being processed, from 1 (never wraps)
+
+  // Prints one message line.
+  void WriteLn(std::string_view line) const { Console->WriteLn(line); }
+
+  // "Error in <def> Line:<n>": the start of every Workfile error line.
+  std::string ErrorLinePrefix() const;
+
+  // Prints a Workfile error line (the prefix, then `rest`) and records its status.
+  void ReportWorkfileError(std::string_view rest, std::int32_t status);
+};
+
+}  // namespace zubra32
