@@ -153,33 +153,25 @@ std::size_t FoldedSearch::FindIn(std::string_view text) const {
   // 16 candidates a step: the two rare bytes of each, both tested at once.
   const __m128i firstWanted = _mm_set1_epi8(firstByte), firstFold = _mm_set1_epi8(firstMask);
   const __m128i secondWanted = _mm_set1_epi8(secondByte), secondFold = _mm_set1_epi8(secondMask);
-  for (; start + 16 <= starts; start += 16) {
-    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + start + first_));
-    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + start + second_));
+  // Tests the 16 candidates from `at` on, less those `tested` marks as done.
+  auto testBlock = [&](std::size_t at, unsigned tested) {
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at + first_));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at + second_));
     __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, firstFold), firstWanted),
                                  _mm_cmpeq_epi8(_mm_or_si128(second, secondFold), secondWanted));
-    auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both));
+    auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both)) & ~tested;
     while (candidates != 0) {
-      std::size_t at = start + static_cast<std::size_t>(__builtin_ctz(candidates));
-      if (MatchesAt(begin + at)) return at;
-      candidates &= candidates - 1;
-    }
-  }
-  // The last positions as one more block, overlapping the ones tested: those drop out of the mask.
-  if (start < starts && starts >= 16) {
-    const std::size_t last = starts - 16;
-    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + last + first_));
-    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + last + second_));
-    __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, firstFold), firstWanted),
-                                 _mm_cmpeq_epi8(_mm_or_si128(second, secondFold), secondWanted));
-    auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both)) & ~((1u << (start - last)) - 1u);
-    while (candidates != 0) {
-      std::size_t at = last + static_cast<std::size_t>(__builtin_ctz(candidates));
-      if (MatchesAt(begin + at)) return at;
+      std::size_t found = at + static_cast<std::size_t>(__builtin_ctz(candidates));
+      if (MatchesAt(begin + found)) return found;
       candidates &= candidates - 1;
     }
     return npos;
+  };
+  for (; start + 16 <= starts; start += 16) {
+    if (std::size_t found = testBlock(start, 0); found != npos) return found;
   }
+  // The last positions as one more block, overlapping the ones tested: those drop out of the mask.
+  if (start < starts && starts >= 16) return testBlock(starts - 16, (1u << (start - (starts - 16))) - 1u);
 #endif
   for (; start < starts; ++start) {
     if ((begin[start + first_] | firstMask) == firstByte && (begin[start + second_] | secondMask) == secondByte &&
