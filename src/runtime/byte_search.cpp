@@ -45,7 +45,7 @@ PairSet FoldedPairsOf(std::string_view text) {
 }
 
 FoldedSearch::FoldedSearch(std::string_view needle, const ByteCounts& counts)
-    : folded_(needle.size(), '\0'), masks_(needle.size(), '\0') {
+    : Folded(needle.size(), '\0'), Masks(needle.size(), '\0') {
   auto weight = [&](std::size_t at) -> std::uint64_t {
     auto byte = static_cast<unsigned char>(needle[at]);
     if (!IsLetter(byte)) return counts[byte];
@@ -53,30 +53,30 @@ FoldedSearch::FoldedSearch(std::string_view needle, const ByteCounts& counts)
   };
   for (std::size_t i = 0; i < needle.size(); ++i) {
     auto byte = static_cast<unsigned char>(needle[i]);
-    masks_[i] = static_cast<char>(IsLetter(byte) ? 0x20 : 0);
-    folded_[i] = static_cast<char>(byte | static_cast<unsigned char>(masks_[i]));
+    Masks[i] = static_cast<char>(IsLetter(byte) ? 0x20 : 0);
+    Folded[i] = static_cast<char>(byte | static_cast<unsigned char>(Masks[i]));
   }
   for (std::size_t i = 1; i < needle.size(); ++i) {
-    AddPair(pairs_, static_cast<unsigned char>(folded_[i - 1]), static_cast<unsigned char>(folded_[i]));
+    AddPair(NeedlePairs, static_cast<unsigned char>(Folded[i - 1]), static_cast<unsigned char>(Folded[i]));
   }
   if (needle.size() < 2) return;
   // The rarest byte, then the rarest other byte value (another position at least).
   for (std::size_t i = 1; i < needle.size(); ++i) {
-    if (weight(i) < weight(first_)) first_ = i;
+    if (weight(i) < weight(First)) First = i;
   }
   // A second byte of another value than the first rules out more candidates.
-  auto differs = [&](std::size_t at) { return folded_[at] != folded_[first_]; };
-  second_ = first_ == 0 ? 1 : 0;
+  auto differs = [&](std::size_t at) { return Folded[at] != Folded[First]; };
+  Second = First == 0 ? 1 : 0;
   for (std::size_t i = 0; i < needle.size(); ++i) {
-    if (i == first_ || i == second_) continue;
-    if (differs(i) != differs(second_) ? differs(i) : weight(i) < weight(second_)) second_ = i;
+    if (i == First || i == Second) continue;
+    if (differs(i) != differs(Second) ? differs(i) : weight(i) < weight(Second)) Second = i;
   }
 }
 
 bool FoldedSearch::MatchesAt(const char* at) const {
-  const std::size_t length = folded_.size();
-  const char* folded = folded_.data();
-  const char* masks = masks_.data();
+  const std::size_t length = Folded.size();
+  const char* folded = Folded.data();
+  const char* masks = Masks.data();
   // Blocks of 16 without an early exit, which the compiler turns into vector code.
   std::size_t i = 0;
   for (; i + 16 <= length; i += 16) {
@@ -109,14 +109,14 @@ bool HasAvx2() {
 // position it has not tested.
 __attribute__((target("avx2"))) std::size_t FoldedSearch::FindWide(const char* begin, std::size_t starts,
                                                                    std::size_t& start) const {
-  const __m256i firstWanted = _mm256_set1_epi8(folded_[first_]), firstFold = _mm256_set1_epi8(masks_[first_]);
-  const __m256i secondWanted = _mm256_set1_epi8(folded_[second_]), secondFold = _mm256_set1_epi8(masks_[second_]);
+  const __m256i firstWanted = _mm256_set1_epi8(Folded[First]), firstFold = _mm256_set1_epi8(Masks[First]);
+  const __m256i secondWanted = _mm256_set1_epi8(Folded[Second]), secondFold = _mm256_set1_epi8(Masks[Second]);
   for (; start + 64 <= starts; start += 64) {
     const char* at = begin + start;
-    __m256i firstLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + first_));
-    __m256i secondLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + second_));
-    __m256i firstHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 + first_));
-    __m256i secondHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 + second_));
+    __m256i firstLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + First));
+    __m256i secondLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + Second));
+    __m256i firstHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 + First));
+    __m256i secondHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 + Second));
     __m256i low = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(firstLow, firstFold), firstWanted),
                                    _mm256_cmpeq_epi8(_mm256_or_si256(secondLow, secondFold), secondWanted));
     __m256i high = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(firstHigh, firstFold), firstWanted),
@@ -137,12 +137,12 @@ __attribute__((target("avx2"))) std::size_t FoldedSearch::FindWide(const char* b
 #endif
 
 std::size_t FoldedSearch::FindIn(std::string_view text) const {
-  const std::size_t length = folded_.size();
+  const std::size_t length = Folded.size();
   if (length == 0 || text.size() < length) return npos;
   const char* const begin = text.data();
   const std::size_t starts = text.size() - length + 1;  // candidate positions 0 .. starts - 1
-  const char firstByte = folded_[first_], firstMask = masks_[first_];
-  const char secondByte = folded_[second_], secondMask = masks_[second_];
+  const char firstByte = Folded[First], firstMask = Masks[First];
+  const char secondByte = Folded[Second], secondMask = Masks[Second];
   std::size_t start = 0;
 #if defined(ZUBRA32_AVX2_SEARCH)
   if (starts >= 64 && HasAvx2()) {
@@ -155,8 +155,8 @@ std::size_t FoldedSearch::FindIn(std::string_view text) const {
   const __m128i secondWanted = _mm_set1_epi8(secondByte), secondFold = _mm_set1_epi8(secondMask);
   // Tests the 16 candidates from `at` on, less those `tested` marks as done.
   auto testBlock = [&](std::size_t at, unsigned tested) {
-    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at + first_));
-    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at + second_));
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at + First));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at + Second));
     __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, firstFold), firstWanted),
                                  _mm_cmpeq_epi8(_mm_or_si128(second, secondFold), secondWanted));
     auto candidates = static_cast<unsigned>(_mm_movemask_epi8(both)) & ~tested;
@@ -174,7 +174,7 @@ std::size_t FoldedSearch::FindIn(std::string_view text) const {
   if (start < starts && starts >= 16) return testBlock(starts - 16, (1u << (start - (starts - 16))) - 1u);
 #endif
   for (; start < starts; ++start) {
-    if ((begin[start + first_] | firstMask) == firstByte && (begin[start + second_] | secondMask) == secondByte &&
+    if ((begin[start + First] | firstMask) == firstByte && (begin[start + Second] | secondMask) == secondByte &&
         MatchesAt(begin + start)) {
       return start;
     }

@@ -53,10 +53,10 @@ class FoldedSearch {
   // npos when there is none. The empty needle occurs nowhere.
   std::size_t FindIn(std::string_view text) const;
 
-  std::size_t Size() const { return folded_.size(); }
+  std::size_t Size() const { return Folded.size(); }
 
   // The needle's own pairs (every one of them, however long the needle).
-  const PairSet& Pairs() const { return pairs_; }
+  const PairSet& Pairs() const { return NeedlePairs; }
 
   static constexpr std::size_t npos = std::string_view::npos;
 
@@ -64,10 +64,10 @@ class FoldedSearch {
   bool MatchesAt(const char* at) const;
   std::size_t FindWide(const char* begin, std::size_t starts, std::size_t& start) const;
 
-  std::string folded_;  // the needle, letters in lower case
-  std::string masks_;   // per needle byte: 0x20 for a letter, 0 otherwise
-  std::size_t first_ = 0, second_ = 0;  // positions of the two rare bytes
-  PairSet pairs_;
+  std::string Folded;  // the needle, letters in lower case
+  std::string Masks;   // per needle byte: 0x20 for a letter, 0 otherwise
+  std::size_t First = 0, Second = 0;  // positions of the two rare bytes
+  PairSet NeedlePairs;
 };
 
 }  // namespace zubra32

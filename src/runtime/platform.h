@@ -67,11 +67,11 @@ bool CloseFile(Handle handle, ErrorCode& error);
 // What a loaded Workfile was at its load: the file itself (its volume and
 // number there) and the size and last-write time it had.
 struct FileIdentity {
-  std::uint64_t volume = 0;
-  std::uint64_t fileNumber = 0;
-  std::uint64_t size = 0;
-  std::int64_t modifiedSeconds = 0;
-  std::int64_t modifiedNanoseconds = 0;
+  std::uint64_t Volume = 0;
+  std::uint64_t FileNumber = 0;
+  std::uint64_t Size = 0;
+  std::int64_t ModifiedSeconds = 0;
+  std::int64_t ModifiedNanoseconds = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 
@@ -79,12 +79,12 @@ struct FileIdentity {
 // is resolved once, at the load: the write-back works from what is held here
 // and never looks the name up again.
 struct HeldWorkfile {
-  Handle file = InvalidHandle;       // open for reading and locked against our other runs
-  Handle directory = InvalidHandle;  // POSIX: the directory that holds the file (links followed)
-  std::string nameInDirectory;       // POSIX: its name in that directory; Windows: its full final path
-  std::string givenName;             // as the section line names it
-  FileIdentity identity;             // at the load
-  bool writable = false;             // opened for writing too: the system lets us write it
+  Handle File = InvalidHandle;       // open for reading and locked against our other runs
+  Handle Directory = InvalidHandle;  // POSIX: the directory that holds the file (links followed)
+  std::string NameInDirectory;       // POSIX: its name in that directory; Windows: its full final path
+  std::string GivenName;             // as the section line names it
+  FileIdentity Identity;             // at the load
+  bool Writable = false;             // opened for writing too: the system lets us write it
 };
 
 // How taking hold of a Workfile ended.
@@ -108,8 +108,8 @@ void ReleaseWorkfile(HeldWorkfile& held);
 // A new text for a held Workfile, written beside it and put in its place in
 // one step, so that the file is always either exactly old or exactly new.
 struct Replacement {
-  Handle handle = InvalidHandle;  // the temporary file, open for writing
-  std::string temporaryName;      // POSIX: its name in the held directory; Windows: its full path
+  Handle TemporaryFile = InvalidHandle;  // the temporary file, open for writing
+  std::string TemporaryName;      // POSIX: its name in the held directory; Windows: its full path
 };
 
 // Checks that the held Workfile may be replaced and creates the temporary

@@ -68,19 +68,19 @@ bool IsCachedDirectory(int fd);
 // run's cached directories, which stay open).
 class Descriptor {
  public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  explicit Descriptor(int fd = -1) : Fd(fd) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() { Reset(); }
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
+  int Get() const { return Fd; }
+  int Release() { return std::exchange(Fd, -1); }
   void Reset(int fd = -1) {
-    if (fd_ >= 0 && !IsCachedDirectory(fd_)) close(fd_);
-    fd_ = fd;
+    if (Fd >= 0 && !IsCachedDirectory(Fd)) close(Fd);
+    Fd = fd;
   }
 
  private:
-  int fd_;
+  int Fd;
 };
 
 // Splits a path at its last slash: the directory part ("." for none, "/" for
@@ -126,17 +126,17 @@ bool OpenParent(int base, const std::string& path, Descriptor& directory, std::s
 // directory it holds (the same device and number), so a directory put in
 // another's place, or a later run in the same process, gets its own.
 struct CachedDirectoryEntry {
-  std::string path;
-  dev_t device;
-  ino_t number;
-  int fd;
+  std::string Path;
+  dev_t Device;
+  ino_t Number;
+  int Fd;
 };
 constexpr std::size_t MaxCachedDirectories = 32;
 std::vector<CachedDirectoryEntry> directoryCache;
 
 bool IsCachedDirectory(int fd) {
   return std::any_of(directoryCache.begin(), directoryCache.end(),
-                     [fd](const CachedDirectoryEntry& entry) { return entry.fd == fd; });
+                     [fd](const CachedDirectoryEntry& entry) { return entry.Fd == fd; });
 }
 
 // Opens the directory `path` names (from the working directory), or gives
@@ -145,10 +145,10 @@ int OpenDirectoryCached(const std::string& path) {
   struct stat status {};
   if (path.size() >= PATH_MAX || stat(path.c_str(), &status) != 0) return OpenDirectoryAt(AT_FDCWD, path);
   for (auto entry = directoryCache.begin(); entry != directoryCache.end(); ++entry) {
-    if (entry->path != path) continue;
-    if (entry->device == status.st_dev && entry->number == status.st_ino) return entry->fd;
+    if (entry->Path != path) continue;
+    if (entry->Device == status.st_dev && entry->Number == status.st_ino) return entry->Fd;
     // The path leads elsewhere now: the old handle is let go.
-    close(entry->fd);
+    close(entry->Fd);
     directoryCache.erase(entry);
     break;
   }
@@ -228,11 +228,11 @@ bool ResolveFinalEntry(const std::string& name, Descriptor& directory, std::stri
 
 FileIdentity IdentityOf(const struct stat& status) {
   FileIdentity identity;
-  identity.volume = static_cast<std::uint64_t>(status.st_dev);
-  identity.fileNumber = static_cast<std::uint64_t>(status.st_ino);
-  identity.size = static_cast<std::uint64_t>(status.st_size);
-  identity.modifiedSeconds = status.st_mtim.tv_sec;
-  identity.modifiedNanoseconds = status.st_mtim.tv_nsec;
+  identity.Volume = static_cast<std::uint64_t>(status.st_dev);
+  identity.FileNumber = static_cast<std::uint64_t>(status.st_ino);
+  identity.Size = static_cast<std::uint64_t>(status.st_size);
+  identity.ModifiedSeconds = status.st_mtim.tv_sec;
+  identity.ModifiedNanoseconds = status.st_mtim.tv_nsec;
   return identity;
 }
 
@@ -277,14 +277,14 @@ class CleanupSignalsBlocked {
     sigset_t set;
     sigemptyset(&set);
     for (int signal : CleanupSignals) sigaddset(&set, signal);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
+    sigprocmask(SIG_BLOCK, &set, &Saved);
   }
-  ~CleanupSignalsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  ~CleanupSignalsBlocked() { sigprocmask(SIG_SETMASK, &Saved, nullptr); }
   CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
   CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
 
  private:
-  sigset_t saved_;
+  sigset_t Saved;
 };
 
 // Removes the pending temporary file, then lets the signal end the process
@@ -437,11 +437,11 @@ struct {
 // we may write the file.
 bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error, struct stat* seen = nullptr) {
   struct stat status {};
-  if (fstat(static_cast<int>(held.file), &status) != 0) {
+  if (fstat(static_cast<int>(held.File), &status) != 0) {
     error = errno;
     return false;
   }
-  if ((status.st_mode & 0222) == 0 || !held.writable) {
+  if ((status.st_mode & 0222) == 0 || !held.Writable) {
     error = EACCES;
     return false;
   }
@@ -578,18 +578,18 @@ bool CloseFile(Handle handle, ErrorCode& error) { return CloseDescriptor(static_
 
 bool StillAsLoaded(const HeldWorkfile& held) {
   struct stat named {}, open {};
-  if (fstatat(static_cast<int>(held.directory), held.nameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      fstat(static_cast<int>(held.file), &open) != 0) {
+  if (fstatat(static_cast<int>(held.Directory), held.NameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      fstat(static_cast<int>(held.File), &open) != 0) {
     return false;
   }
   return S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino &&
-         IdentityOf(open) == held.identity;
+         IdentityOf(open) == held.Identity;
 }
 
 HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
                         ErrorCode& error) {
   ReleaseWorkfile(held);
-  held.givenName = name;
+  held.GivenName = name;
   if (Fails(FaultKind::Open, InvalidHandle, name, error)) return HoldResult::Failed;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMilliseconds);
   for (;;) {
@@ -630,11 +630,11 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
     if (fstatat(directory.Get(), entry.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == status.st_dev &&
         named.st_ino == status.st_ino) {
       if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return HoldResult::TooLarge;
-      held.file = file.Release();
-      held.directory = directory.Release();
-      held.nameInDirectory = entry;
-      held.identity = IdentityOf(status);
-      held.writable = writable;
+      held.File = file.Release();
+      held.Directory = directory.Release();
+      held.NameInDirectory = entry;
+      held.Identity = IdentityOf(status);
+      held.Writable = writable;
       return HoldResult::Held;
     }
     if (std::chrono::steady_clock::now() >= deadline) return HoldResult::Locked;
@@ -642,9 +642,9 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
 }
 
 void ReleaseWorkfile(HeldWorkfile& held) {
-  if (held.file != InvalidHandle) close(static_cast<int>(held.file));
-  if (held.directory != InvalidHandle && !IsCachedDirectory(static_cast<int>(held.directory))) {
-    close(static_cast<int>(held.directory));
+  if (held.File != InvalidHandle) close(static_cast<int>(held.File));
+  if (held.Directory != InvalidHandle && !IsCachedDirectory(static_cast<int>(held.Directory))) {
+    close(static_cast<int>(held.Directory));
   }
   held = HeldWorkfile{};
 }
@@ -654,21 +654,21 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
   beganWith.file = -1;
   struct stat status {};
   if (!MayWriteHeldFile(held, error, &status)) return false;
-  beganWith.file = static_cast<int>(held.file);
+  beganWith.file = static_cast<int>(held.File);
   beganWith.status = status;
-  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
+  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.GivenName, error)) return false;
   // The temporary file's name keeps well below the length limit of one name.
   // Appended, not prepended to a temporary: g++ 12 -O3 warns -Wrestrict falsely on that.
-  const std::string stem = std::string(".").append(held.nameInDirectory, 0, 64).append(".zubra32-");
-  const int directory = static_cast<int>(held.directory);
+  const std::string stem = std::string(".").append(held.NameInDirectory, 0, 64).append(".zubra32-");
+  const int directory = static_cast<int>(held.Directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = stem + RandomSuffix();
     CleanupSignalsBlocked blocked;
     int fd = openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       SetPending(directory, temporary);
-      replacement.handle = fd;
-      replacement.temporaryName = temporary;
+      replacement.TemporaryFile = fd;
+      replacement.TemporaryName = temporary;
       return true;
     }
     if (errno != EEXIST) break;
@@ -678,9 +678,9 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
 }
 
 CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
-  const int fd = static_cast<int>(replacement.handle);
-  const int directory = static_cast<int>(held.directory);
-  replacement.handle = InvalidHandle;
+  const int fd = static_cast<int>(replacement.TemporaryFile);
+  const int directory = static_cast<int>(held.Directory);
+  replacement.TemporaryFile = InvalidHandle;
 
   // Everything about the new file is on disk before its name is: the attributes
   // first, then one flush for them and the text.
@@ -688,12 +688,12 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
   // only for a replacement it did not begin).
   struct stat original = beganWith.status;
   bool ok = true;
-  if (beganWith.file != static_cast<int>(held.file) && fstat(static_cast<int>(held.file), &original) != 0) {
+  if (beganWith.file != static_cast<int>(held.File) && fstat(static_cast<int>(held.File), &original) != 0) {
     error = errno;
     ok = false;
   }
   beganWith.file = -1;
-  ok = ok && CopyAttributes(static_cast<int>(held.file), original, fd, error);
+  ok = ok && CopyAttributes(static_cast<int>(held.File), original, fd, error);
   if (ok && (Fails(FaultKind::Flush, fd, {}, error) || fsync(fd) != 0)) {
     if (error == 0) error = errno;
     ok = false;
@@ -710,29 +710,29 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
       changed = true;
       ok = false;
     }
-    if (ok && Fails(FaultKind::Rename, InvalidHandle, held.givenName, error)) {
+    if (ok && Fails(FaultKind::Rename, InvalidHandle, held.GivenName, error)) {
       ok = false;
-    } else if (ok && renameat(directory, replacement.temporaryName.c_str(), directory,
-                              held.nameInDirectory.c_str()) != 0) {
+    } else if (ok && renameat(directory, replacement.TemporaryName.c_str(), directory,
+                              held.NameInDirectory.c_str()) != 0) {
       error = errno;
       ok = false;
     }
-    if (!ok) unlinkat(directory, replacement.temporaryName.c_str(), 0);
+    if (!ok) unlinkat(directory, replacement.TemporaryName.c_str(), 0);
     pendingDirectory = -1;
   }
-  replacement.temporaryName.clear();
+  replacement.TemporaryName.clear();
   if (!ok) return changed ? CommitResult::Changed : CommitResult::Failed;
 
   // The new text is in place from the rename on. A directory that cannot be
   // flushed may lose the rename in a crash, so that is still reported as a
   // failure ("can't be written", status 4) although the Workfile now holds the
   // new text: a run that reports success has made its changes durable.
-  if (Fails(FaultKind::DirectoryFlush, InvalidHandle, held.givenName, error)) return CommitResult::Failed;
+  if (Fails(FaultKind::DirectoryFlush, InvalidHandle, held.GivenName, error)) return CommitResult::Failed;
   // Some file systems cannot flush a directory at all; that is no failure of ours.
   // A directory we may not read is held as a bare handle, which cannot be
   // flushed: flushing the whole file system it is on makes the rename durable.
   if (fsync(directory) != 0 && errno != EINVAL &&
-      !(errno == EBADF && syncfs(static_cast<int>(held.file)) == 0)) {
+      !(errno == EBADF && syncfs(static_cast<int>(held.File)) == 0)) {
     error = errno;
     return CommitResult::Failed;
   }
@@ -741,10 +741,10 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
 
 void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
   CleanupSignalsBlocked blocked;
-  if (replacement.handle != InvalidHandle) close(static_cast<int>(replacement.handle));
-  replacement.handle = InvalidHandle;
-  if (!replacement.temporaryName.empty()) unlinkat(static_cast<int>(held.directory), replacement.temporaryName.c_str(), 0);
-  replacement.temporaryName.clear();
+  if (replacement.TemporaryFile != InvalidHandle) close(static_cast<int>(replacement.TemporaryFile));
+  replacement.TemporaryFile = InvalidHandle;
+  if (!replacement.TemporaryName.empty()) unlinkat(static_cast<int>(held.Directory), replacement.TemporaryName.c_str(), 0);
+  replacement.TemporaryName.clear();
   pendingDirectory = -1;
 }
 
@@ -752,7 +752,7 @@ bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // The tests of BeginReplacement; access() answers for the directory without
   // anything being created in it.
   if (!MayWriteHeldFile(held, error)) return false;
-  if (faccessat(static_cast<int>(held.directory), ".", W_OK | X_OK, 0) != 0) {
+  if (faccessat(static_cast<int>(held.Directory), ".", W_OK | X_OK, 0) != 0) {
     error = errno;
     return false;
   }

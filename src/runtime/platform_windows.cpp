@@ -232,13 +232,13 @@ bool TryLock(HANDLE file) {
 bool IdentityOf(HANDLE file, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) return false;
-  identity.volume = information.dwVolumeSerialNumber;
-  identity.fileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-  identity.size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-  identity.modifiedSeconds = static_cast<std::int64_t>(
+  identity.Volume = information.dwVolumeSerialNumber;
+  identity.FileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  identity.Size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  identity.ModifiedSeconds = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
       information.ftLastWriteTime.dwLowDateTime);
-  identity.modifiedNanoseconds = 0;
+  identity.ModifiedNanoseconds = 0;
   return true;
 }
 
@@ -247,7 +247,7 @@ bool NamesSameFile(const std::string& name, const FileIdentity& identity) {
   HANDLE file = CreateFileA(name.c_str(), 0, ShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   FileIdentity named;
-  bool same = IdentityOf(file, named) && named.volume == identity.volume && named.fileNumber == identity.fileNumber;
+  bool same = IdentityOf(file, named) && named.Volume == identity.Volume && named.FileNumber == identity.FileNumber;
   CloseHandle(file);
   return same;
 }
@@ -274,7 +274,7 @@ BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
 // we may write it at all (its security, another program's lock) is for the
 // system to say: the file is opened for writing without being changed.
 bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error) {
-  const std::string& target = held.nameInDirectory;
+  const std::string& target = held.NameInDirectory;
   DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     error = LastError();
@@ -404,7 +404,7 @@ bool CloseFile(Handle handle, ErrorCode& error) { return CloseNative(ToNative(ha
 HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
                         ErrorCode& error) {
   ReleaseWorkfile(held);
-  held.givenName = name;
+  held.GivenName = name;
   const std::string opening = OpeningName(name);
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(lockWaitMilliseconds);
   for (;;) {
@@ -446,7 +446,7 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
       if (GetTickCount64() >= deadline) return HoldResult::Locked;
       continue;
     }
-    if (identity.size > maxBytes) {
+    if (identity.Size > maxBytes) {
       CloseHandle(file);
       return HoldResult::TooLarge;
     }
@@ -455,38 +455,38 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
       CloseHandle(file);
       return HoldResult::Failed;
     }
-    held.file = FromNative(file);
-    held.nameInDirectory = ExistingSpelling(target);
-    held.identity = identity;
-    held.writable = true;
+    held.File = FromNative(file);
+    held.NameInDirectory = ExistingSpelling(target);
+    held.Identity = identity;
+    held.Writable = true;
     return HoldResult::Held;
   }
 }
 
 void ReleaseWorkfile(HeldWorkfile& held) {
-  if (held.file != InvalidHandle) CloseHandle(ToNative(held.file));
+  if (held.File != InvalidHandle) CloseHandle(ToNative(held.File));
   held = HeldWorkfile{};
 }
 
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
   replacement = Replacement{};
-  const std::string& target = held.nameInDirectory;
+  const std::string& target = held.NameInDirectory;
   if (!MayWriteHeldFile(held, error)) return false;
-  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.givenName, error)) return false;
+  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.GivenName, error)) return false;
 
-  HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.temporaryName, error);
+  HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.TemporaryName, error);
   if (temporary == INVALID_HANDLE_VALUE) {
     replacement = Replacement{};
     return false;
   }
-  SetPending(replacement.temporaryName);
-  replacement.handle = FromNative(temporary);
+  SetPending(replacement.TemporaryName);
+  replacement.TemporaryFile = FromNative(temporary);
   return true;
 }
 
 CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
-  HANDLE file = ToNative(replacement.handle);
-  replacement.handle = InvalidHandle;
+  HANDLE file = ToNative(replacement.TemporaryFile);
+  replacement.TemporaryFile = InvalidHandle;
   bool ok = !Fails(FaultKind::Flush, FromNative(file), {}, error) && FlushFileBuffers(file) != FALSE;
   if (!ok) error = LastError();
   ErrorCode closeError = 0;
@@ -499,10 +499,10 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
   bool changed = ok && !StillAsLoaded(held);
   // The held handle goes before the replacement, which must be free to move
   // the old file away.
-  CloseHandle(ToNative(held.file));
-  held.file = InvalidHandle;
-  if (ok && !changed) ok = PutInPlace(replacement.temporaryName, held.nameInDirectory, error);
-  if (!ok || changed) DeleteFileA(replacement.temporaryName.c_str());
+  CloseHandle(ToNative(held.File));
+  held.File = InvalidHandle;
+  if (ok && !changed) ok = PutInPlace(replacement.TemporaryName, held.NameInDirectory, error);
+  if (!ok || changed) DeleteFileA(replacement.TemporaryName.c_str());
   pendingSet = false;
   if (changed) return CommitResult::Changed;
   return ok ? CommitResult::Replaced : CommitResult::Failed;
@@ -510,15 +510,15 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
 
 void AbandonReplacement(const HeldWorkfile&, Replacement& replacement) {
   pendingSet = false;
-  if (replacement.handle != InvalidHandle) CloseHandle(ToNative(replacement.handle));
-  replacement.handle = InvalidHandle;
-  if (!replacement.temporaryName.empty()) DeleteFileA(replacement.temporaryName.c_str());
+  if (replacement.TemporaryFile != InvalidHandle) CloseHandle(ToNative(replacement.TemporaryFile));
+  replacement.TemporaryFile = InvalidHandle;
+  if (!replacement.TemporaryName.empty()) DeleteFileA(replacement.TemporaryName.c_str());
 }
 
 bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // The tests of BeginReplacement, with the folder probed instead of a
   // temporary file being made in it.
-  const std::string& target = held.nameInDirectory;
+  const std::string& target = held.NameInDirectory;
   if (!MayWriteHeldFile(held, error)) return false;
   // Whether the folder lets us add a file is for its security to say: asking
   // for that right when opening the folder answers without adding one.
@@ -535,8 +535,8 @@ bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
 
 bool StillAsLoaded(const HeldWorkfile& held) {
   FileIdentity now;
-  return IdentityOf(ToNative(held.file), now) && now == held.identity &&
-         NamesSameFile(held.nameInDirectory, held.identity);
+  return IdentityOf(ToNative(held.File), now) && now == held.Identity &&
+         NamesSameFile(held.NameInDirectory, held.Identity);
 }
 
 bool Rewind(Handle handle, ErrorCode& error) {

@@ -37,15 +37,15 @@ std::size_t DropCarriageReturns(char* bytes, std::size_t size) {
 }  // namespace
 
 BodyText::BodyText(const BodyText& other)
-    : blockSize_(other.blockSize_),
-      lines_(other.lines_),
-      changed_(other.changed_),
-      sample_(other.sample_),
-      pairs_(other.pairs_),
-      scans_(other.scans_) {
-  if (other.block_) {
-    block_ = std::make_unique_for_overwrite<char[]>(blockSize_);
-    std::memcpy(block_.get(), other.block_.get(), blockSize_);
+    : BlockSize(other.BlockSize),
+      Spans(other.Spans),
+      ChangedLines(other.ChangedLines),
+      SampleCounts(other.SampleCounts),
+      Pairs(other.Pairs),
+      Scans(other.Scans) {
+  if (other.Block) {
+    Block = std::make_unique_for_overwrite<char[]>(BlockSize);
+    std::memcpy(Block.get(), other.Block.get(), BlockSize);
   }
 }
 
@@ -55,13 +55,13 @@ BodyText& BodyText::operator=(const BodyText& other) {
 }
 
 void BodyText::Clear() {
-  block_.reset();
-  blockSize_ = 0;
-  lines_.clear();
-  changed_.clear();
-  sample_.fill(0);
-  pairs_.clear();
-  scans_ = 0;
+  Block.reset();
+  BlockSize = 0;
+  Spans.clear();
+  ChangedLines.clear();
+  SampleCounts.fill(0);
+  Pairs.clear();
+  Scans = 0;
 }
 
 BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t sizeHint, std::uint64_t maxBytes,
@@ -71,7 +71,7 @@ BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t size
   // One block for the whole text, one byte more than expected to see its end
   // in the same read; it grows only for a file that grew since it was sized.
   std::uint64_t capacity = std::min(sizeHint, maxBytes) + 1;
-  block_ = std::make_unique_for_overwrite<char[]>(capacity);
+  Block = std::make_unique_for_overwrite<char[]>(capacity);
   std::size_t filled = 0;
   std::size_t scanned = 0;  // bytes searched for Ctrl-Z so far
   bool markSeen = false;
@@ -80,11 +80,11 @@ BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t size
       if (filled > maxBytes) break;
       std::uint64_t larger = std::min<std::uint64_t>(capacity * 2, maxBytes + 1);
       auto grown = std::make_unique_for_overwrite<char[]>(larger);
-      std::memcpy(grown.get(), block_.get(), filled);
-      block_ = std::move(grown);
+      std::memcpy(grown.get(), Block.get(), filled);
+      Block = std::move(grown);
       capacity = larger;
     }
-    std::int64_t count = read(block_.get() + filled, static_cast<std::size_t>(capacity - filled));
+    std::int64_t count = read(Block.get() + filled, static_cast<std::size_t>(capacity - filled));
     if (count < 0) {
       result.Failed = true;
       break;
@@ -92,12 +92,12 @@ BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t size
     if (count == 0) break;
     filled += static_cast<std::size_t>(count);
     // What follows a Ctrl-Z is never read as a line, so it need not be read at all.
-    markSeen = std::memchr(block_.get() + scanned, EndOfFileMark, filled - scanned) != nullptr;
+    markSeen = std::memchr(Block.get() + scanned, EndOfFileMark, filled - scanned) != nullptr;
     scanned = filled;
     if (markSeen) break;
   }
-  blockSize_ = filled;
-  char* const bytes = block_.get();
+  BlockSize = filled;
+  char* const bytes = Block.get();
   std::string_view start(bytes, std::min<std::size_t>(filled, 4));
   if (StartsWithWideMark(start)) {
     result.WideMark = true;
@@ -112,8 +112,8 @@ BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t size
   const std::size_t end = mark == nullptr ? filled : static_cast<std::size_t>(mark - bytes);
   result.TooManyBytes = end > maxBytes;
 
-  lines_.reserve(std::min<std::size_t>(maxLines, end - at + 1));
-  while (at < end && lines_.size() < maxLines) {
+  Spans.reserve(std::min<std::size_t>(maxLines, end - at + 1));
+  while (at < end && Spans.size() < maxLines) {
     const auto* lineFeed = static_cast<const char*>(std::memchr(bytes + at, LineFeed, end - at));
     const std::size_t lineEnd = lineFeed == nullptr ? end : static_cast<std::size_t>(lineFeed - bytes);
     std::size_t trimmed = lineEnd;
@@ -124,11 +124,11 @@ BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t size
     if (!result.EchoOff && IsEchoOffLine(std::string_view(bytes + at, size))) {
       result.EchoOff = true;
     } else {
-      lines_.push_back({at, size, false});
+      Spans.push_back({at, size, false});
     }
     at = lineEnd + (lineFeed == nullptr ? 0 : 1);
   }
-  result.TooManyLines = lines_.size() == maxLines && at < end;
+  result.TooManyLines = Spans.size() == maxLines && at < end;
   Sample();
   return result;
 }
@@ -137,25 +137,25 @@ void BodyText::Sample() {
   // The bytes at the start of up to 32 lines spread over the body.
   constexpr std::size_t SampledLines = 32;
   constexpr std::size_t SampledBytes = 256;
-  sample_.fill(0);
+  SampleCounts.fill(0);
   std::size_t step = Count() / SampledLines + 1;
-  for (std::size_t i = 0; i < Count(); i += step) CountBytes(Line(i).substr(0, SampledBytes), sample_);
+  for (std::size_t i = 0; i < Count(); i += step) CountBytes(Line(i).substr(0, SampledBytes), SampleCounts);
 }
 
 void BodyText::Append(std::string_view line) {
-  lines_.push_back({changed_.size(), line.size(), true});
-  changed_.emplace_back(line);
-  if (!pairs_.empty()) pairs_.push_back(FoldedPairsOf(line));
+  Spans.push_back({ChangedLines.size(), line.size(), true});
+  ChangedLines.emplace_back(line);
+  if (!Pairs.empty()) Pairs.push_back(FoldedPairsOf(line));
 }
 
 void BodyText::LineChanged(std::size_t index) {
-  if (!pairs_.empty()) pairs_[index] = FoldedPairsOf(Line(index));
+  if (!Pairs.empty()) Pairs[index] = FoldedPairsOf(Line(index));
 }
 
 std::string_view BodyText::Line(std::size_t index) const {
-  const Span& span = lines_[index];
-  if (span.apart) return std::string_view(changed_[span.offset]).substr(0, span.size);
-  return std::string_view(block_.get() + span.offset, span.size);
+  const Span& span = Spans[index];
+  if (span.StoredApart) return std::string_view(ChangedLines[span.Offset]).substr(0, span.Size);
+  return std::string_view(Block.get() + span.Offset, span.Size);
 }
 
 std::vector<std::string> BodyText::Lines() const {
@@ -166,82 +166,82 @@ std::vector<std::string> BodyText::Lines() const {
 }
 
 std::string& BodyText::Apart(std::size_t index) {
-  Span& span = lines_[index];
-  if (!span.apart) {
-    char* old = block_.get() + span.offset;
-    changed_.emplace_back(old, span.size);
-    std::fill(old, old + span.size, Filler);
-    span.offset = changed_.size() - 1;
-    span.apart = true;
+  Span& span = Spans[index];
+  if (!span.StoredApart) {
+    char* old = Block.get() + span.Offset;
+    ChangedLines.emplace_back(old, span.Size);
+    std::fill(old, old + span.Size, Filler);
+    span.Offset = ChangedLines.size() - 1;
+    span.StoredApart = true;
   }
-  return changed_[span.offset];
+  return ChangedLines[span.Offset];
 }
 
 void BodyText::SetLine(std::size_t index, std::string_view text) {
-  Span& span = lines_[index];
-  if (!span.apart && text.size() <= span.size) {
-    char* line = block_.get() + span.offset;
+  Span& span = Spans[index];
+  if (!span.StoredApart && text.size() <= span.Size) {
+    char* line = Block.get() + span.Offset;
     std::copy(text.begin(), text.end(), line);
-    std::fill(line + text.size(), line + span.size, Filler);
+    std::fill(line + text.size(), line + span.Size, Filler);
   } else {
     Apart(index).assign(text);
   }
-  span.size = text.size();
+  span.Size = text.size();
   LineChanged(index);
 }
 
 void BodyText::AppendToLine(std::size_t index, std::string_view text) {
   if (text.empty()) return;
   Apart(index).append(text);
-  lines_[index].size += text.size();
+  Spans[index].Size += text.size();
   LineChanged(index);
 }
 
 void BodyText::ReplaceInLine(std::size_t index, std::size_t at, std::size_t count, std::string_view text) {
-  Span& span = lines_[index];
-  if (!span.apart && text.size() <= count) {
+  Span& span = Spans[index];
+  if (!span.StoredApart && text.size() <= count) {
     // Shorter or as long: in place, the rest of the line moved up.
-    char* line = block_.get() + span.offset;
+    char* line = Block.get() + span.Offset;
     std::copy(text.begin(), text.end(), line + at);
-    std::memmove(line + at + text.size(), line + at + count, span.size - at - count);
-    std::size_t size = span.size - count + text.size();
-    std::fill(line + size, line + span.size, Filler);
-    span.size = size;
+    std::memmove(line + at + text.size(), line + at + count, span.Size - at - count);
+    std::size_t size = span.Size - count + text.size();
+    std::fill(line + size, line + span.Size, Filler);
+    span.Size = size;
     return LineChanged(index);
   }
   Apart(index).replace(at, count, text);
-  span.size = span.size - count + text.size();
+  span.Size = span.Size - count + text.size();
   LineChanged(index);
 }
 
 void BodyText::Repack() {
   std::size_t bytes = 0;
-  for (const Span& span : lines_) bytes += span.size + 1;
+  for (const Span& span : Spans) bytes += span.Size + 1;
   auto block = std::make_unique_for_overwrite<char[]>(bytes);
   std::size_t at = 0;
   for (std::size_t i = 0; i < Count(); ++i) {
     std::string_view line = Line(i);
     std::copy(line.begin(), line.end(), block.get() + at);
     block[at + line.size()] = LineFeed;
-    lines_[i] = {at, line.size(), false};
+    Spans[i] = {at, line.size(), false};
     at += line.size() + 1;
   }
-  block_ = std::move(block);
-  blockSize_ = bytes;
-  changed_.clear();
+  Block = std::move(block);
+  BlockSize = bytes;
+  ChangedLines.clear();
 }
 
 bool BodyText::UsePairSets() {
   // Pair sets pay for themselves once a body has been searched a few times,
   // and only where most lines are short enough to have a set that is not full.
   constexpr std::size_t ScansBeforePairSets = 8;
-  if (!pairs_.empty()) return true;
-  if (++scans_ < ScansBeforePairSets || Empty()) return false;
+  if (!Pairs.empty()) return true;
+  if (++Scans < ScansBeforePairSets || Empty()) return false;
   std::size_t bytes = 0;
-  for (const Span& span : lines_) bytes += span.size;
+  for (const Span& span : Spans) bytes += span.Size;
   if (bytes / Count() > PairSetLimit / 2) return false;
-  pairs_.reserve(Count());
-  for (std::size_t i = 0; i < Count(); ++i) pairs_.push_back(FoldedPairsOf(Line(i)));
+  Pairs.reserve(Count());
+  for (std::size_t i = 0; i < Count(); ++i) Pairs.push_back(FoldedPairsOf(Line(i)));
   return true;
 }
 
@@ -251,7 +251,7 @@ void BodyText::ForEachHolding(const FoldedSearch& search,
   if (length == 0) return;
   if (UsePairSets()) {
     for (std::size_t i = 0; i < Count(); ++i) {
-      if (!pairs_[i].Covers(search.Pairs())) continue;
+      if (!Pairs[i].Covers(search.Pairs())) continue;
       std::size_t found = search.FindIn(Line(i));
       if (found != FoldedSearch::npos) visit(i, found);
     }
@@ -261,9 +261,9 @@ void BodyText::ForEachHolding(const FoldedSearch& search,
   // its own: once they are many for the size of the block, all lines go back
   // into one new block (a copy of the body, which a large body never pays).
   constexpr std::size_t BytesPerApartLine = 4096;
-  if (changed_.size() >= 16 && changed_.size() * BytesPerApartLine >= blockSize_) Repack();
+  if (ChangedLines.size() >= 16 && ChangedLines.size() * BytesPerApartLine >= BlockSize) Repack();
   for (std::size_t i = 0; i < Count();) {
-    if (lines_[i].apart) {
+    if (Spans[i].StoredApart) {
       std::size_t found = search.FindIn(Line(i));
       if (found != FoldedSearch::npos) visit(i, found);
       ++i;
@@ -272,22 +272,22 @@ void BodyText::ForEachHolding(const FoldedSearch& search,
     // A run of lines i .. last - 1 in the block, in ascending order there:
     // searched as one, each candidate placed in its line.
     std::size_t last = i + 1;
-    while (last < Count() && !lines_[last].apart) ++last;
-    const char* const bytes = block_.get();
-    const std::size_t runEnd = lines_[last - 1].offset + lines_[last - 1].size;
+    while (last < Count() && !Spans[last].StoredApart) ++last;
+    const char* const bytes = Block.get();
+    const std::size_t runEnd = Spans[last - 1].Offset + Spans[last - 1].Size;
     std::size_t line = i;
-    std::size_t from = lines_[i].offset;
+    std::size_t from = Spans[i].Offset;
     while (from < runEnd) {
       std::size_t found = search.FindIn(std::string_view(bytes + from, runEnd - from));
       if (found == FoldedSearch::npos) break;
       found += from;
-      while (line + 1 < last && lines_[line + 1].offset <= found) ++line;
-      const Span& span = lines_[line];
+      while (line + 1 < last && Spans[line + 1].Offset <= found) ++line;
+      const Span& span = Spans[line];
       // A candidate reaching past its line's end, or in the bytes between two
       // lines, is none: no later one in that line can fit either.
-      if (found + length <= span.offset + span.size) visit(line, found - span.offset);
+      if (found + length <= span.Offset + span.Size) visit(line, found - span.Offset);
       if (++line == last) break;
-      from = lines_[line].offset;
+      from = Spans[line].Offset;
     }
     i = last;
   }

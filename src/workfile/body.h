@@ -52,8 +52,8 @@ class BodyText {
   // Adds a line after the last (a body filled otherwise than by a load).
   void Append(std::string_view line);
 
-  std::size_t Count() const { return lines_.size(); }
-  bool Empty() const { return lines_.empty(); }
+  std::size_t Count() const { return Spans.size(); }
+  bool Empty() const { return Spans.empty(); }
   std::string_view Line(std::size_t index) const;
   std::string_view operator[](std::size_t index) const { return Line(index); }
 
@@ -67,7 +67,7 @@ class BodyText {
 
   // A search for the needle in these lines, letters in either case, steered
   // by the bytes of the body as loaded.
-  FoldedSearch SearchFor(std::string_view needle) const { return FoldedSearch(needle, sample_); }
+  FoldedSearch SearchFor(std::string_view needle) const { return FoldedSearch(needle, SampleCounts); }
 
   // Calls visit(line, position) for each line that holds the needle of
   // `search`, in ascending order, with the position of its first occurrence
@@ -78,9 +78,9 @@ class BodyText {
 
  private:
   struct Span {
-    std::size_t offset = 0;  // in the block, or in changed_ for a changed line
-    std::size_t size = 0;
-    bool apart = false;      // stored in changed_[offset]
+    std::size_t Offset = 0;  // in the block, or in ChangedLines for a changed line
+    std::size_t Size = 0;
+    bool StoredApart = false;      // stored in ChangedLines[Offset]
   };
 
   // Stores the line apart (it is to grow) and gives its string.
@@ -90,16 +90,16 @@ class BodyText {
   bool UsePairSets();
   void LineChanged(std::size_t index);
 
-  std::unique_ptr<char[]> block_;  // the bytes as read; bytes outside the spans are never read as lines
-  std::size_t blockSize_ = 0;
-  std::vector<Span> lines_;
-  std::vector<std::string> changed_;
-  ByteCounts sample_{};
+  std::unique_ptr<char[]> Block;  // the bytes as read; bytes outside the spans are never read as lines
+  std::size_t BlockSize = 0;
+  std::vector<Span> Spans;
+  std::vector<std::string> ChangedLines;
+  ByteCounts SampleCounts{};
   // For a body of short lines searched often: the pair set of each line,
   // built at the ScansBeforePairSets-th search and kept up by every edit. A
   // line that lacks one of the needle's pairs is passed over unsearched.
-  std::vector<PairSet> pairs_;
-  std::size_t scans_ = 0;
+  std::vector<PairSet> Pairs;
+  std::size_t Scans = 0;
 };
 
 }  // namespace zubra32

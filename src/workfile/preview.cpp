@@ -38,24 +38,24 @@ struct TextLine {
 // Walks a text line by line; every line but the last ends with an LF.
 class LineWalk {
  public:
-  explicit LineWalk(std::string_view text, std::size_t offset = 0) : text_(text), offset_(offset) {}
+  explicit LineWalk(std::string_view text, std::size_t offset = 0) : WholeText(text), CurrentOffset(offset) {}
 
-  bool AtEnd() const { return offset_ >= text_.size(); }
-  std::size_t Offset() const { return offset_; }
+  bool AtEnd() const { return CurrentOffset >= WholeText.size(); }
+  std::size_t Offset() const { return CurrentOffset; }
 
   TextLine Next() {
     TextLine line;
-    std::size_t end = text_.find(LineFeed, offset_);
-    if (end == npos) end = text_.size();
-    line.Bytes = text_.substr(offset_, end - offset_);
-    line.HasLineEnd = end < text_.size();
-    offset_ = std::min(end + 1, text_.size());
+    std::size_t end = WholeText.find(LineFeed, CurrentOffset);
+    if (end == npos) end = WholeText.size();
+    line.Bytes = WholeText.substr(CurrentOffset, end - CurrentOffset);
+    line.HasLineEnd = end < WholeText.size();
+    CurrentOffset = std::min(end + 1, WholeText.size());
     return line;
   }
 
  private:
-  std::string_view text_;
-  std::size_t offset_;
+  std::string_view WholeText;
+  std::size_t CurrentOffset;
 };
 
 // LFs in the text, found with memchr: lines are long and LFs few.
@@ -93,51 +93,51 @@ struct PiecePosition {
 // unless it spans pieces otherwise than a line and the line end after it.
 class PieceWalk {
  public:
-  explicit PieceWalk(const Pieces& pieces, PiecePosition at = {}) : pieces_(&pieces), at_(at) {}
+  explicit PieceWalk(const Pieces& pieces, PiecePosition at = {}) : WalkedPieces(&pieces), At(at) {}
 
-  bool AtEnd() const { return at_.Piece >= pieces_->size(); }
-  PiecePosition Position() const { return at_; }
-  const Pieces& Text() const { return *pieces_; }
+  bool AtEnd() const { return At.Piece >= WalkedPieces->size(); }
+  PiecePosition Position() const { return At; }
+  const Pieces& Text() const { return *WalkedPieces; }
 
   TextLine Next() {
     TextLine line;
-    std::string_view rest = Current().substr(at_.Offset);
+    std::string_view rest = Current().substr(At.Offset);
     if (std::size_t lineFeed = rest.find(LineFeed); lineFeed != npos) {
       Advance(lineFeed + 1);
       return Ended(rest.substr(0, lineFeed));
     }
     // Most often the piece is a whole line and the next one its CR LF.
-    if (at_.Piece + 1 < pieces_->size()) {
-      std::string_view next = (*pieces_)[at_.Piece + 1];
+    if (At.Piece + 1 < WalkedPieces->size()) {
+      std::string_view next = (*WalkedPieces)[At.Piece + 1];
       std::size_t lineFeed = next.find(LineFeed);
       if (lineFeed == 0 || (lineFeed == 1 && next.front() == CarriageReturn)) {
-        at_ = {at_.Piece + 1, 0};
+        At = {At.Piece + 1, 0};
         Advance(lineFeed + 1);
         return lineFeed == 0 ? Ended(rest) : TextLine{rest, true};
       }
     }
-    scratch_.assign(rest);
-    for (++at_.Piece, at_.Offset = 0; !AtEnd(); ++at_.Piece) {
+    Scratch.assign(rest);
+    for (++At.Piece, At.Offset = 0; !AtEnd(); ++At.Piece) {
       std::string_view piece = Current();
       if (std::size_t lineFeed = piece.find(LineFeed); lineFeed != npos) {
-        scratch_.append(piece.substr(0, lineFeed));
+        Scratch.append(piece.substr(0, lineFeed));
         Advance(lineFeed + 1);
-        return Ended(scratch_);
+        return Ended(Scratch);
       }
-      scratch_.append(piece);
+      Scratch.append(piece);
     }
-    line.Bytes = scratch_;
+    line.Bytes = Scratch;
     if (!line.Bytes.empty() && line.Bytes.back() == CarriageReturn) line.Bytes.remove_suffix(1);
     return line;
   }
 
  private:
-  std::string_view Current() const { return (*pieces_)[at_.Piece]; }
+  std::string_view Current() const { return (*WalkedPieces)[At.Piece]; }
 
   // Moves on by `count` bytes within the current piece.
   void Advance(std::size_t count) {
-    at_.Offset += count;
-    if (at_.Offset >= Current().size()) at_ = {at_.Piece + 1, 0};
+    At.Offset += count;
+    if (At.Offset >= Current().size()) At = {At.Piece + 1, 0};
   }
 
   static TextLine Ended(std::string_view bytes) {
@@ -145,9 +145,9 @@ class PieceWalk {
     return TextLine{bytes, true};
   }
 
-  const Pieces* pieces_;
-  PiecePosition at_;
-  std::string scratch_;
+  const Pieces* WalkedPieces;
+  PiecePosition At;
+  std::string Scratch;
 };
 
 bool SameBytes(std::string_view text, const Pieces& pieces) {
@@ -207,33 +207,33 @@ constexpr std::array<std::string_view, 4> HiddenChangeNotes = {
 class LineList {
  public:
   void Add(std::size_t number) {
-    ++count_;
-    if (!runs_.empty() && runs_.back().second + 1 == number) {
-      runs_.back().second = number;
+    ++Counted;
+    if (!Runs.empty() && Runs.back().second + 1 == number) {
+      Runs.back().second = number;
     } else {
-      runs_.emplace_back(number, number);
+      Runs.emplace_back(number, number);
     }
   }
 
-  bool Empty() const { return count_ == 0; }
+  bool Empty() const { return Counted == 0; }
 
   // "line 5", "lines 1-3, 5", "lines 1, 3, ... and 40 more".
   std::string Describe() const {
-    std::string text = count_ == 1 ? "line " : "lines ";
+    std::string text = Counted == 1 ? "line " : "lines ";
     std::size_t named = 0;
-    for (std::size_t i = 0; i < runs_.size() && i < MostRangesNamed; ++i) {
+    for (std::size_t i = 0; i < Runs.size() && i < MostRangesNamed; ++i) {
       if (i > 0) text.append(", ");
-      text.append(std::to_string(runs_[i].first));
-      if (runs_[i].second != runs_[i].first) text.append("-").append(std::to_string(runs_[i].second));
-      named += runs_[i].second - runs_[i].first + 1;
+      text.append(std::to_string(Runs[i].first));
+      if (Runs[i].second != Runs[i].first) text.append("-").append(std::to_string(Runs[i].second));
+      named += Runs[i].second - Runs[i].first + 1;
     }
-    if (named < count_) text.append(" and ").append(std::to_string(count_ - named)).append(" more");
+    if (named < Counted) text.append(" and ").append(std::to_string(Counted - named)).append(" more");
     return text;
   }
 
  private:
-  std::vector<std::pair<std::size_t, std::size_t>> runs_;
-  std::size_t count_ = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> Runs;
+  std::size_t Counted = 0;
 };
 
 // Old lines replaced by new ones; either side may be empty. Between two
@@ -251,25 +251,25 @@ struct ChangeBlock {
 // and, for the lines that keep their text, what changes in them unseen.
 class Alignment {
  public:
-  Alignment(std::string_view oldText, const Pieces& newText) : oldWalk_(oldText), newWalk_(newText) {}
+  Alignment(std::string_view oldText, const Pieces& newText) : OldWalk(oldText), NewWalk(newText) {}
 
   // The next old line against the next `newCount` new lines: the same when
   // it is one line whose text the load kept unchanged, else replaced.
   void Pair(std::size_t newCount) {
     if (newCount == 1) {
-      LineWalk oldAt = oldWalk_;
-      PiecePosition newFrom = newWalk_.Position();
+      LineWalk oldAt = OldWalk;
+      PiecePosition newFrom = NewWalk.Position();
       TextLine oldLine = oldAt.Next();
-      TextLine newLine = newWalk_.Next();
-      if (LoadedText(oldLine.Bytes, scratch_) == newLine.Bytes && newLine.HasLineEnd) {
+      TextLine newLine = NewWalk.Next();
+      if (LoadedText(oldLine.Bytes, Scratch) == newLine.Bytes && newLine.HasLineEnd) {
         Close();
         NoteHiddenChanges(oldLine);
-        oldWalk_ = oldAt;
-        ++oldNumber_;
-        ++newNumber_;
+        OldWalk = oldAt;
+        ++OldNumber;
+        ++NewNumber;
         return;
       }
-      newWalk_ = PieceWalk(newWalk_.Text(), newFrom);
+      NewWalk = PieceWalk(NewWalk.Text(), newFrom);
     }
     Remove();
     Add(newCount);
@@ -278,46 +278,46 @@ class Alignment {
   // The next old line goes.
   void Remove() {
     Open();
-    ++block_.OldCount;
-    ++oldNumber_;
-    oldWalk_.Next();
+    ++Block.OldCount;
+    ++OldNumber;
+    OldWalk.Next();
   }
 
   // The next `count` new lines come in.
   void Add(std::size_t count) {
     if (count == 0) return;
     Open();
-    block_.NewCount += count;
-    newNumber_ += count;
-    for (std::size_t i = 0; i < count; ++i) newWalk_.Next();
+    Block.NewCount += count;
+    NewNumber += count;
+    for (std::size_t i = 0; i < count; ++i) NewWalk.Next();
   }
 
   // Every old line goes and every new line comes in.
   void ReplaceAll() {
-    while (!oldWalk_.AtEnd()) Remove();
+    while (!OldWalk.AtEnd()) Remove();
     std::size_t count = 0;
-    for (PieceWalk walk(newWalk_.Text(), newWalk_.Position()); !walk.AtEnd(); walk.Next()) ++count;
+    for (PieceWalk walk(NewWalk.Text(), NewWalk.Position()); !walk.AtEnd(); walk.Next()) ++count;
     Add(count);
   }
 
   // Ends the open change block.
   void Close() {
-    if (open_) blocks_.push_back(block_);
-    open_ = false;
+    if (BlockOpen) ChangeBlocks.push_back(Block);
+    BlockOpen = false;
   }
 
-  const std::vector<ChangeBlock>& Blocks() const { return blocks_; }
-  const std::array<LineList, 4>& Hidden() const { return hidden_; }
+  const std::vector<ChangeBlock>& Blocks() const { return ChangeBlocks; }
+  const std::array<LineList, 4>& Hidden() const { return HiddenLines; }
 
  private:
   void Open() {
-    if (open_) return;
-    block_ = ChangeBlock{oldNumber_, 0, newNumber_, 0, oldWalk_.Offset(), newWalk_.Position()};
-    open_ = true;
+    if (BlockOpen) return;
+    Block = ChangeBlock{OldNumber, 0, NewNumber, 0, OldWalk.Offset(), NewWalk.Position()};
+    BlockOpen = true;
   }
 
   void NoteHiddenChanges(TextLine line) {
-    auto note = [&](HiddenChange change) { hidden_[static_cast<std::size_t>(change)].Add(oldNumber_); };
+    auto note = [&](HiddenChange change) { HiddenLines[static_cast<std::size_t>(change)].Add(OldNumber); };
     std::string_view text = line.Bytes;
     if (!line.HasLineEnd) {
       note(HiddenChange::LineEndAdded);
@@ -331,15 +331,15 @@ class Alignment {
     if (kept.find(CarriageReturn) != npos) note(HiddenChange::CarriageReturnsGo);
   }
 
-  LineWalk oldWalk_;
-  PieceWalk newWalk_;
-  std::size_t oldNumber_ = 1;  // number of the next old line
-  std::size_t newNumber_ = 1;
-  ChangeBlock block_;
-  bool open_ = false;
-  std::vector<ChangeBlock> blocks_;
-  std::array<LineList, 4> hidden_;
-  std::string scratch_;
+  LineWalk OldWalk;
+  PieceWalk NewWalk;
+  std::size_t OldNumber = 1;  // number of the next old line
+  std::size_t NewNumber = 1;
+  ChangeBlock Block;
+  bool BlockOpen = false;
+  std::vector<ChangeBlock> ChangeBlocks;
+  std::array<LineList, 4> HiddenLines;
+  std::string Scratch;
 };
 
 // Pairs the lines as the load and the write-back placed them: true when the
@@ -558,7 +558,7 @@ void PreviewWriteBack(Reporting& report, WorkBuffer& work) {
     std::size_t size = 0;
     WriteBackBytes(work, [&size](std::string_view bytes) { size += bytes.size(); });
     disk.reserve(size + FileBufferSize + 1);
-    if (ReadWholeFile(work.Held.file, disk)) oldText = disk;
+    if (ReadWholeFile(work.Held.File, disk)) oldText = disk;
   }
   bool changed = WriteWorkfileDiff(work.WorkfileName, oldText, work, [&report](std::string_view line) { report.WriteLn(line); });
   texts.LoadingName.clear();

@@ -99,9 +99,9 @@ void LoadWorkfile(Reporting& report, WorkBuffer& work) {
     loaded = work.BodyLines.Load(
         [&work](char* into, std::size_t capacity) {
           platform::ErrorCode error = 0;
-          return platform::ReadBytes(work.Held.file, into, capacity, error);
+          return platform::ReadBytes(work.Held.File, into, capacity, error);
         },
-        work.Held.identity.size, MaxWorkfileBytes, MaxBodyLines);
+        work.Held.Identity.Size, MaxWorkfileBytes, MaxBodyLines);
   }
   if (loaded.WideMark) return ReportUnreadable(report, work);
   work.ByteOrderMark = loaded.ByteOrderMark;
@@ -127,7 +127,7 @@ void SaveWorkfile(Reporting& report, WorkBuffer& work) {
   if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(report, work);
 
   TextFile file;
-  file.AttachWrite(replacement.handle);
+  file.AttachWrite(replacement.TemporaryFile);
   WriteBackBytes(work, [&file](std::string_view bytes) { file.Write(bytes); });
   file.Detach();
   if (file.Failed()) {

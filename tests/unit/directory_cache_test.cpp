@@ -21,11 +21,11 @@ std::string ReadAndReplace(const std::string& name, const std::string& text, boo
   ErrorCode error = 0;
   ok = HoldWorkfile(name, 1u << 20, 0, held, error) == HoldResult::Held;
   std::string bytes(64, '\0');
-  std::int64_t count = ok ? ReadBytes(held.file, bytes.data(), bytes.size(), error) : -1;
+  std::int64_t count = ok ? ReadBytes(held.File, bytes.data(), bytes.size(), error) : -1;
   bytes.resize(count < 0 ? 0 : static_cast<std::size_t>(count));
   Replacement replacement;
   ok = ok && count >= 0 && BeginReplacement(held, replacement, error) &&
-       WriteBytes(replacement.handle, text.data(), text.size(), error) &&
+       WriteBytes(replacement.TemporaryFile, text.data(), text.size(), error) &&
        CommitReplacement(held, replacement, error) == CommitResult::Replaced;
   ReleaseWorkfile(held);
   return bytes;

@@ -53,8 +53,8 @@ TEST(HoldWorkfileTest, AWaiterTakesTheFileThatWasPutInPlaceMeanwhile) {
   ASSERT_EQ(waited, HoldResult::Held);
   struct stat status {};
   ASSERT_EQ(stat(name.c_str(), &status), 0);
-  EXPECT_EQ(second.identity.fileNumber, static_cast<std::uint64_t>(status.st_ino));
-  EXPECT_EQ(second.identity.size, 5u);
+  EXPECT_EQ(second.Identity.FileNumber, static_cast<std::uint64_t>(status.st_ino));
+  EXPECT_EQ(second.Identity.Size, 5u);
   ReleaseWorkfile(second);
 }
 
@@ -78,10 +78,10 @@ TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
   for (const auto& row : rows) {
     HeldWorkfile held;
     EXPECT_EQ(Hold(row.name, held, 0, row.maxBytes), row.result) << row.name;
-    EXPECT_EQ(held.file != InvalidHandle, row.result == HoldResult::Held) << row.name;
+    EXPECT_EQ(held.File != InvalidHandle, row.result == HoldResult::Held) << row.name;
     // A link is followed to the file itself, which is what the write-back replaces.
     if (row.result == HoldResult::Held) {
-      EXPECT_EQ(held.nameInDirectory, "w.txt") << row.name;
+      EXPECT_EQ(held.NameInDirectory, "w.txt") << row.name;
     }
     ReleaseWorkfile(held);
   }

@@ -95,7 +95,7 @@ platform::CommitResult ReplaceHeld(platform::HeldWorkfile& held, const std::stri
   platform::Replacement replacement;
   platform::ErrorCode error = 0;
   if (!platform::BeginReplacement(held, replacement, error)) return platform::CommitResult::Failed;
-  if (!platform::WriteBytes(replacement.handle, text.data(), text.size(), error)) {
+  if (!platform::WriteBytes(replacement.TemporaryFile, text.data(), text.size(), error)) {
     platform::AbandonReplacement(held, replacement);
     return platform::CommitResult::Failed;
   }
@@ -205,7 +205,7 @@ void AHeldWorkfileIsWaitedForBriefly() {
   platform::ErrorCode error = 0;
   CHECK(Hold(name, held) == platform::HoldResult::Held);
   CHECK(platform::BeginReplacement(held, replacement, error));
-  CHECK(platform::WriteBytes(replacement.handle, "newer\r\n", 7, error));
+  CHECK(platform::WriteBytes(replacement.TemporaryFile, "newer\r\n", 7, error));
   {
     Holder holder(name, 200);
     CHECK(platform::CommitReplacement(held, replacement, error) == platform::CommitResult::Replaced);
