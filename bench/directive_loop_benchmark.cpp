@@ -39,9 +39,28 @@ namespace {
 
 // Batch-file words; KEYnnnn keys in mixed letter case are spread over them.
 std::vector<std::string> BodyLines(std::size_t count, std::size_t width, std::size_t keys, unsigned seed) {
-  static const char* const words[] = {"SET", "PATH=C:\\DOS;C:\\WINDOWS", "LH", "C:\\DOS\\SMARTDRV.EXE", "/X", "PROMPT",
-                                      "$P$G", "IF", "EXIST", "GOTO", "DEVICEHIGH=C:\\DOS\\ANSI.SYS", "echo", "Booting",
-                                      "MODE", "CON", "CODEPAGE", "FILES=40", "rem", "NOEMS", "CD", "\\TEMP", "LOADHIGH"};
+  static const char* const words[] = {"SET",
+                                      "PATH=C:\\DOS;C:\\WINDOWS",
+                                      "LH",
+                                      "C:\\DOS\\SMARTDRV.EXE",
+                                      "/X",
+                                      "PROMPT",
+                                      "$P$G",
+                                      "IF",
+                                      "EXIST",
+                                      "GOTO",
+                                      "DEVICEHIGH=C:\\DOS\\ANSI.SYS",
+                                      "echo",
+                                      "Booting",
+                                      "MODE",
+                                      "CON",
+                                      "CODEPAGE",
+                                      "FILES=40",
+                                      "rem",
+                                      "NOEMS",
+                                      "CD",
+                                      "\\TEMP",
+                                      "LOADHIGH"};
   std::mt19937 random(seed);
   auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
   std::vector<std::string> lines;

@@ -30,7 +30,8 @@ constexpr std::size_t MaxInputBytes = 8 * 1024;
 std::string ModelLookup(std::string_view name) {
   name = name.substr(0, std::min<std::size_t>(name.size(), 255));
   for (const std::string& entry : fuzz::FixedEnvironment()) {
-    if (entry.size() > name.size() && entry[name.size()] == '=' && EqualIgnoringCase(entry.substr(0, name.size()), name)) {
+    if (entry.size() > name.size() && entry[name.size()] == '=' &&
+        EqualIgnoringCase(entry.substr(0, name.size()), name)) {
       return entry.substr(name.size() + 1, 255);
     }
   }
@@ -73,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Directive directive = ClassifyDirective(line);
   switch (directive.Kind) {
     case DirectiveKind::AddAtStart:
-      Check(EqualIgnoringCase(line.substr(0, 6), "START=") && directive.Value == line.substr(6), "START= keeps its value");
+      Check(EqualIgnoringCase(line.substr(0, 6), "START=") && directive.Value == line.substr(6),
+            "START= keeps its value");
       break;
     case DirectiveKind::AddAtEnd:
       Check(EqualIgnoringCase(line.substr(0, 4), "END=") && directive.Value == line.substr(4), "END= keeps its value");

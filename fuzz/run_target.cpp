@@ -165,8 +165,8 @@ bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, Error
   bool onW = kind == FaultKind::DirectoryFlush ? fault.lastRenameWasW : temporary || BaseName(path) == "w";
   if (kind == FaultKind::Rename) fault.lastRenameWasW = onW;
   if (!onW || static_cast<int>(kind) != fault.kind || ++fault.seen != fault.failAt) return false;
-  bool writeBack = temporary || kind == FaultKind::CreateTemporary || kind == FaultKind::Rename ||
-                   kind == FaultKind::DirectoryFlush;
+  bool writeBack =
+      temporary || kind == FaultKind::CreateTemporary || kind == FaultKind::Rename || kind == FaultKind::DirectoryFlush;
   if (writeBack) ++fault.writeBackFailures;
   error = EIO;
   return true;
@@ -183,7 +183,8 @@ static void MakePathArgumentsAbsolute(int* argc, char*** argv) {
   for (int i = 0; i < *argc; ++i) {
     std::string argument = (*argv)[i];
     for (std::string_view option : {"", "-artifact_prefix=", "-exact_artifact_path="}) {
-      bool isPath = option.empty() ? i > 0 && !argument.empty() && argument.front() != '-' : argument.rfind(option, 0) == 0;
+      bool isPath =
+          option.empty() ? i > 0 && !argument.empty() && argument.front() != '-' : argument.rfind(option, 0) == 0;
       if (isPath && argument.size() > option.size() && argument[option.size()] != '/') {
         argument.insert(option.size(), here);
         break;
@@ -251,8 +252,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       CheckBuffer(before);
     } else {
       Check(work.LineCount() == before.LineCount(), "the body line count never changes after the load");
-      Check(work.HeadCount() >= before.HeadCount() && work.TailCount() >= before.TailCount(), "head and tail only grow");
-      Check(work.HeadCount() <= MaxHeadLines && work.TailCount() <= MaxTailLines, "head and tail hold at most 100 lines");
+      Check(work.HeadCount() >= before.HeadCount() && work.TailCount() >= before.TailCount(),
+            "head and tail only grow");
+      Check(work.HeadCount() <= MaxHeadLines && work.TailCount() <= MaxTailLines,
+            "head and tail hold at most 100 lines");
     }
   };
   watch.BeforeEnd = [&](const RunState&, const WorkBuffer& work) {

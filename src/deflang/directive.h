@@ -49,7 +49,7 @@ enum class DirectiveKind {
 // A classified directive line.
 struct Directive {
   DirectiveKind Kind = DirectiveKind::None;
-  std::string LeftSide;                                    // Replace: escapes removed, never empty
+  std::string LeftSide;                                       // Replace: escapes removed, never empty
   ReplaceOperation Operation = ReplaceOperation::ChangeText;  // Replace: what the operator character selects
   std::string Value;  // AddAtStart/AddAtEnd: as written; Replace: the right side, "~~" turned into CR LF
 };

@@ -12,7 +12,6 @@ namespace zubra32 {
 
 namespace {
 
-
 std::string Quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
 
 // True when `word` is `keyword` mistyped: two neighbouring letters swapped,
@@ -82,8 +81,8 @@ void LintReplaceDirective(const Directive& directive, std::vector<std::string>& 
   std::string_view afterBlanks = TrimmedView(right);
   if (directive.Operation == ReplaceOperation::ChangeText && IsBlank(left.back()) && !right.empty() &&
       IsBlank(right.front()) && !afterBlanks.empty() && OperationOfCharacter(afterBlanks.front())) {
-    findings.push_back(std::string("\"=\" followed by a blank and \"").append(1, afterBlanks.front()) +
-                       "\": the \"" + std::string(1, afterBlanks.front()) +
+    findings.push_back(std::string("\"=\" followed by a blank and \"").append(1, afterBlanks.front()) + "\": the \"" +
+                       std::string(1, afterBlanks.front()) +
                        "\" is text, not the operator, so the line changes the text " + Quoted(left));
   }
 }
@@ -91,7 +90,8 @@ void LintReplaceDirective(const Directive& directive, std::vector<std::string>& 
 void LintDirectiveLine(const LintState& state, std::string_view line, std::vector<std::string>& findings) {
   Directive directive = ClassifyDirective(line);
   if (directive.Kind == DirectiveKind::None) {
-    findings.push_back("not a comment, section line or directive (no \"=\" after the first byte that \"~\" does not escape): ignored");
+    findings.push_back(
+        "not a comment, section line or directive (no \"=\" after the first byte that \"~\" does not escape): ignored");
     return;
   }
   if (!state.SectionSeen) {
@@ -100,10 +100,13 @@ void LintDirectiveLine(const LintState& state, std::string_view line, std::vecto
   }
   switch (directive.Kind) {
     case DirectiveKind::AddAtStart:
-      findings.push_back("START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after");
+      findings.push_back(
+          "START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after");
       break;
     case DirectiveKind::AddAtEnd:
-      findings.push_back("END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it after");
+      findings.push_back(
+          "END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it "
+          "after");
       break;
     case DirectiveKind::Replace: LintReplaceDirective(directive, findings); break;
     case DirectiveKind::None: break;
@@ -124,7 +127,8 @@ std::vector<std::string> LintLine(LintState& state, std::string line, std::int64
   }
   if (notes.LoneDelimiter) findings.push_back("\"~%\" without a partner stays in the line as text");
   if (notes.BoundReached) {
-    findings.push_back("more than " + IntToStr(MaxReplacementsPerLine) + " variable references: the rest stays as written");
+    findings.push_back("more than " + IntToStr(MaxReplacementsPerLine) +
+                       " variable references: the rest stays as written");
   }
 
   if (line.empty() || EqualIgnoringCase(line, "[DEBUG]")) return findings;

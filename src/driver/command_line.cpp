@@ -79,7 +79,8 @@ RunOptions ReadSwitches() {
   for (int index = 2; index <= ParamCount(); ++index) {
     std::string argument = ParamStr(index);
     for (const SwitchEntry& entry : Switches) {
-      if (EqualIgnoringCase(argument, entry.Short) || EqualIgnoringCase(argument, entry.Long)) options.*entry.Option = true;
+      if (EqualIgnoringCase(argument, entry.Short) || EqualIgnoringCase(argument, entry.Long))
+        options.*entry.Option = true;
     }
   }
   return options;

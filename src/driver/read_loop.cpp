@@ -102,12 +102,11 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptio
   if (watch.AfterEnd) watch.AfterEnd(run, work);
   if (options.Preview) {
     run.Report.WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(run.Preview.ChangedWorkfiles.size())) +
-                     " Workfile(s) would change, nothing written");
+                       " Workfile(s) would change, nothing written");
   }
   if (run.Report.RunStatus > 0) run.Report.WriteLn("Ready (Status = " + IntToStr(run.Report.RunStatus) + ")");
   // A preview's own findings count only when the run itself would end cleanly.
-  if (run.Report.RunStatus == ExitClean && options.Preview &&
-      (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
+  if (run.Report.RunStatus == ExitClean && options.Preview && (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
     return ExitWouldChange;
   }
   return run.Report.RunStatus;

@@ -25,7 +25,7 @@ constexpr std::size_t MaxDefinitionLineBytes = 1024 * 1024 * 1024;
 // here): called around the stages of each definition line, with the line as
 // read, and around the close at the end of the run. Empty ones are skipped.
 struct RunWatch {
-  std::function<void(const RunState& run, const WorkBuffer& work)> BeforeLine, AfterLine, BeforeEnd, AfterEnd;
+  std::function<void(const RunState&run, const WorkBuffer&work)> BeforeLine, AfterLine, BeforeEnd, AfterEnd;
 };
 
 // The same run without ending the process: gives the exit code instead, and

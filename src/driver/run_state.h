@@ -14,10 +14,10 @@ namespace zubra32 {
 struct RunState {
   RunState() { Report.Console = &Output(); }
 
-  Reporting Report;             // debug mode, status, the error lines' prefix and the console
-  std::string CurrentLine;      // the line being processed; a stage that consumes it clears it
-  TextFile DefinitionFile;      // open for reading for the whole run
-  PreviewState Preview;         // what a preview keeps; the WorkBuffer points to it only in a preview
+  Reporting Report;         // debug mode, status, the error lines' prefix and the console
+  std::string CurrentLine;  // the line being processed; a stage that consumes it clears it
+  TextFile DefinitionFile;  // open for reading for the whole run
+  PreviewState Preview;     // what a preview keeps; the WorkBuffer points to it only in a preview
 };
 
 }  // namespace zubra32

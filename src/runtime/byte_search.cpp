@@ -81,7 +81,8 @@ bool FoldedSearch::MatchesAt(const char* at) const {
   std::size_t i = 0;
   for (; i + 16 <= length; i += 16) {
     unsigned char differ = 0;
-    for (std::size_t k = 0; k < 16; ++k) differ |= static_cast<unsigned char>((at[i + k] | masks[i + k]) ^ folded[i + k]);
+    for (std::size_t k = 0; k < 16; ++k)
+      differ |= static_cast<unsigned char>((at[i + k] | masks[i + k]) ^ folded[i + k]);
     if (differ != 0) return false;
   }
   for (; i < length; ++i) {

@@ -43,8 +43,8 @@ PairSet FoldedPairsOf(std::string_view text);
 // case, and only its two cases give that); only where both bytes fit is the
 // whole needle compared. Where the processor has them, 32-byte vectors test
 // 64 positions a step (chosen when the program runs); SSE2 tests 16; plain
-// code the rest. The text is searched as one run, however many lines it holds. The counts steer the speed alone: every result is
-// that of a plain search.
+// code the rest. The text is searched as one run, however many lines it holds. The counts steer the speed alone: every
+// result is that of a plain search.
 class FoldedSearch {
  public:
   FoldedSearch(std::string_view needle, const ByteCounts& counts);
@@ -64,8 +64,8 @@ class FoldedSearch {
   bool MatchesAt(const char* at) const;
   std::size_t FindWide(const char* begin, std::size_t starts, std::size_t& start) const;
 
-  std::string Folded;  // the needle, letters in lower case
-  std::string Masks;   // per needle byte: 0x20 for a letter, 0 otherwise
+  std::string Folded;                 // the needle, letters in lower case
+  std::string Masks;                  // per needle byte: 0x20 for a letter, 0 otherwise
   std::size_t First = 0, Second = 0;  // positions of the two rare bytes
   PairSet NeedlePairs;
 };

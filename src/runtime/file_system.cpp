@@ -5,8 +5,6 @@
 
 namespace zubra32 {
 
-bool FileExists(std::string_view name) {
-  return platform::ProbeName(CutAtNul(name)) == platform::EntryKind::File;
-}
+bool FileExists(std::string_view name) { return platform::ProbeName(CutAtNul(name)) == platform::EntryKind::File; }
 
 }  // namespace zubra32

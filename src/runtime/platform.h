@@ -109,7 +109,7 @@ void ReleaseWorkfile(HeldWorkfile& held);
 // one step, so that the file is always either exactly old or exactly new.
 struct Replacement {
   Handle TemporaryFile = InvalidHandle;  // the temporary file, open for writing
-  std::string TemporaryName;      // POSIX: its name in the held directory; Windows: its full path
+  std::string TemporaryName;             // POSIX: its name in the held directory; Windows: its full path
 };
 
 // Checks that the held Workfile may be replaced and creates the temporary

@@ -41,7 +41,9 @@ bool Fails([[maybe_unused]] FaultKind kind, [[maybe_unused]] Handle handle, [[ma
 }
 
 // A file name as the OS takes it: NUL-terminated, so cut at its first NUL.
-std::string OsName(std::string_view name) { return std::string(name.substr(0, std::min(name.size(), name.find('\0')))); }
+std::string OsName(std::string_view name) {
+  return std::string(name.substr(0, std::min(name.size(), name.find('\0'))));
+}
 
 // Matches a name against a pattern in which * stands for any run of bytes and
 // ? for any one byte; every other byte matches itself.
@@ -257,7 +259,9 @@ bool LockUntil(int fd, bool exclusive, std::chrono::steady_clock::time_point dea
       error = EWOULDBLOCK;
       return false;
     }
-    struct timespec wait {0, static_cast<long>(std::chrono::nanoseconds(pause).count())};
+    struct timespec wait {
+      0, static_cast<long>(std::chrono::nanoseconds(pause).count())
+    };
     nanosleep(&wait, nullptr);
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
@@ -577,7 +581,8 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 bool CloseFile(Handle handle, ErrorCode& error) { return CloseDescriptor(static_cast<int>(handle), error); }
 
 bool StillAsLoaded(const HeldWorkfile& held) {
-  struct stat named {}, open {};
+  struct stat named {
+  }, open{};
   if (fstatat(static_cast<int>(held.Directory), held.NameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
       fstat(static_cast<int>(held.File), &open) != 0) {
     return false;
@@ -712,8 +717,8 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
     }
     if (ok && Fails(FaultKind::Rename, InvalidHandle, held.GivenName, error)) {
       ok = false;
-    } else if (ok && renameat(directory, replacement.TemporaryName.c_str(), directory,
-                              held.NameInDirectory.c_str()) != 0) {
+    } else if (ok &&
+               renameat(directory, replacement.TemporaryName.c_str(), directory, held.NameInDirectory.c_str()) != 0) {
       error = errno;
       ok = false;
     }
@@ -731,8 +736,7 @@ CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, Err
   // Some file systems cannot flush a directory at all; that is no failure of ours.
   // A directory we may not read is held as a bare handle, which cannot be
   // flushed: flushing the whole file system it is on makes the rename durable.
-  if (fsync(directory) != 0 && errno != EINVAL &&
-      !(errno == EBADF && syncfs(static_cast<int>(held.File)) == 0)) {
+  if (fsync(directory) != 0 && errno != EINVAL && !(errno == EBADF && syncfs(static_cast<int>(held.File)) == 0)) {
     error = errno;
     return CommitResult::Failed;
   }
@@ -743,7 +747,8 @@ void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
   CleanupSignalsBlocked blocked;
   if (replacement.TemporaryFile != InvalidHandle) close(static_cast<int>(replacement.TemporaryFile));
   replacement.TemporaryFile = InvalidHandle;
-  if (!replacement.TemporaryName.empty()) unlinkat(static_cast<int>(held.Directory), replacement.TemporaryName.c_str(), 0);
+  if (!replacement.TemporaryName.empty())
+    unlinkat(static_cast<int>(held.Directory), replacement.TemporaryName.c_str(), 0);
   replacement.TemporaryName.clear();
   pendingDirectory = -1;
 }

@@ -61,7 +61,9 @@ bool CloseNative(HANDLE file, ErrorCode& error) {
 }
 
 // A file name as the OS takes it: NUL-terminated, so cut at its first NUL.
-std::string OsName(std::string_view name) { return std::string(name.substr(0, std::min(name.size(), name.find('\0')))); }
+std::string OsName(std::string_view name) {
+  return std::string(name.substr(0, std::min(name.size(), name.find('\0'))));
+}
 
 // A name to open: written in the OEM code page, handed on in the ANSI one.
 // Names of bytes below 128 come out unchanged.
@@ -176,8 +178,9 @@ HANDLE CreateTemporaryFile(const std::string& folder, std::string& name, ErrorCo
 
 // True when no other program holds `name` open against writing or deleting.
 bool IsFree(const std::string& name) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;
@@ -235,9 +238,9 @@ bool IdentityOf(HANDLE file, FileIdentity& identity) {
   identity.Volume = information.dwVolumeSerialNumber;
   identity.FileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   identity.Size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-  identity.ModifiedSeconds = static_cast<std::int64_t>(
-      (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
-      information.ftLastWriteTime.dwLowDateTime);
+  identity.ModifiedSeconds =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                                information.ftLastWriteTime.dwLowDateTime);
   identity.ModifiedNanoseconds = 0;
   return true;
 }
@@ -523,8 +526,9 @@ bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
   // Whether the folder lets us add a file is for its security to say: asking
   // for that right when opening the folder answers without adding one.
   std::string folder = FolderOf(target);
-  HANDLE directory = CreateFileA(folder.empty() ? "." : folder.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE directory = CreateFileA(folder.empty() ? "." : folder.c_str(), FILE_ADD_FILE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (directory == INVALID_HANDLE_VALUE) {
     error = LastError();
     return false;

@@ -21,7 +21,8 @@ void UpperCaseInPlace(std::string& text) {
   for (; i + Block <= text.size(); i += Block) {
     unsigned char block[Block];
     std::memcpy(block, bytes + i, Block);
-    for (unsigned char& byte : block) byte = static_cast<unsigned char>(byte - (static_cast<unsigned char>(byte - 'a') < 26 ? 32 : 0));
+    for (unsigned char& byte : block)
+      byte = static_cast<unsigned char>(byte - (static_cast<unsigned char>(byte - 'a') < 26 ? 32 : 0));
     std::memcpy(bytes + i, block, Block);
   }
   for (; i < text.size(); ++i) bytes[i] = UpperCaseByte(bytes[i]);
@@ -52,14 +53,11 @@ std::string_view CutAfter(std::string_view text, std::size_t length) {
   return text.substr(0, std::min(text.size(), length));
 }
 
-std::string_view CutAtNul(std::string_view text) {
-  return text.substr(0, std::min(text.size(), text.find('\0')));
-}
+std::string_view CutAtNul(std::string_view text) { return text.substr(0, std::min(text.size(), text.find('\0'))); }
 
 bool EqualIgnoringCase(std::string_view left, std::string_view right) {
-  return left.size() == right.size() &&
-         std::equal(left.begin(), left.end(), right.begin(),
-                    [](char a, char b) { return UpperCaseByte(a) == UpperCaseByte(b); });
+  return left.size() == right.size() && std::equal(left.begin(), left.end(), right.begin(),
+                                                   [](char a, char b) { return UpperCaseByte(a) == UpperCaseByte(b); });
 }
 
 }  // namespace zubra32

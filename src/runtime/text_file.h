@@ -100,13 +100,13 @@ class TextFile {
 
   platform::Handle FileHandle = platform::InvalidHandle;
   State CurrentState = State::Closed;
-  bool OwnsHandle = false;    // false for the standard streams and attached handles
+  bool OwnsHandle = false;     // false for the standard streams and attached handles
   bool WritesThrough = false;  // the buffer is written out at every line end
   bool HasFailed = false;
   std::string_view MemoryBytes;    // OpenReadMemory: the bytes not yet taken into the buffer
-  bool ReadsMemory = false;    // reading MemoryBytes instead of a handle
-  std::size_t Position = 0;   // next byte to read
-  std::size_t Valid = 0;      // bytes in the buffer (reading) or waiting (writing)
+  bool ReadsMemory = false;        // reading MemoryBytes instead of a handle
+  std::size_t Position = 0;        // next byte to read
+  std::size_t Valid = 0;           // bytes in the buffer (reading) or waiting (writing)
   std::unique_ptr<char[]> Buffer;  // BufferSize bytes, none before the first opening
   std::size_t BufferSize = 0;
   std::uint64_t BytesRead = 0;  // of the file, since the opening

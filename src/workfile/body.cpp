@@ -245,8 +245,7 @@ bool BodyText::UsePairSets() {
   return true;
 }
 
-void BodyText::ForEachHolding(const FoldedSearch& search,
-                              const std::function<void(std::size_t, std::size_t)>& visit) {
+void BodyText::ForEachHolding(const FoldedSearch& search, const std::function<void(std::size_t, std::size_t)>& visit) {
   const std::size_t length = search.Size();
   if (length == 0) return;
   if (UsePairSets()) {

@@ -30,12 +30,12 @@ class BodyText {
 
   // What a load met besides the lines.
   struct LoadResult {
-    bool Failed = false;          // a read failed
-    bool WideMark = false;        // the text begins with a UTF-16 or UTF-32 mark: nothing is cut
-    bool ByteOrderMark = false;   // the UTF-8 byte-order mark began the text; it is no line's
-    bool EchoOff = false;         // the first echo-off line was taken out
-    bool TooManyBytes = false;    // more than maxBytes before a Ctrl-Z
-    bool TooManyLines = false;    // a line follows the maxLines-th
+    bool Failed = false;         // a read failed
+    bool WideMark = false;       // the text begins with a UTF-16 or UTF-32 mark: nothing is cut
+    bool ByteOrderMark = false;  // the UTF-8 byte-order mark began the text; it is no line's
+    bool EchoOff = false;        // the first echo-off line was taken out
+    bool TooManyBytes = false;   // more than maxBytes before a Ctrl-Z
+    bool TooManyLines = false;   // a line follows the maxLines-th
   };
 
   // Replaces the body by the text that `read` gives (about `sizeHint` bytes):
@@ -80,7 +80,7 @@ class BodyText {
   struct Span {
     std::size_t Offset = 0;  // in the block, or in ChangedLines for a changed line
     std::size_t Size = 0;
-    bool StoredApart = false;      // stored in ChangedLines[Offset]
+    bool StoredApart = false;  // stored in ChangedLines[Offset]
   };
 
   // Stores the line apart (it is to grow) and gives its string.

@@ -52,7 +52,8 @@ void ApplyDirective(Reporting& report, WorkBuffer& work, const Directive& direct
   switch (directive.Kind) {
     case DirectiveKind::AddAtStart: return AddLine(report, work, AddedPlace::Start, directive.Value);
     case DirectiveKind::AddAtEnd: return AddLine(report, work, AddedPlace::End, directive.Value);
-    case DirectiveKind::Replace: return ReplaceScan(report, work, directive.LeftSide, directive.Operation, directive.Value);
+    case DirectiveKind::Replace:
+      return ReplaceScan(report, work, directive.LeftSide, directive.Operation, directive.Value);
     case DirectiveKind::None: return;
   }
 }
@@ -98,13 +99,15 @@ void ReplaceScan(Reporting& report, WorkBuffer& work, std::string_view leftSide,
       case ReplaceOperation::ChangeText:
         body.ReplaceInLine(i, found, leftSide.size(), rightSide);
         if (debug) {
-          report.WriteLn(std::string("Changed ").append(leftSide).append(" to ").append(rightSide).append(" at Line : ") +
-                         LineNumber(i));
+          report.WriteLn(
+              std::string("Changed ").append(leftSide).append(" to ").append(rightSide).append(" at Line : ") +
+              LineNumber(i));
         }
         break;
     }
   });
-  if (operation == ReplaceOperation::ForceReplace && !matched && AppendLine(report, work, AddedPlace::Start, rightSide) && debug) {
+  if (operation == ReplaceOperation::ForceReplace && !matched &&
+      AppendLine(report, work, AddedPlace::Start, rightSide) && debug) {
     report.WriteLn("Force Replacement not found, added to start");
   }
 }

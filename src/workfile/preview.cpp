@@ -62,8 +62,9 @@ class LineWalk {
 std::size_t CountLineFeeds(std::string_view text) {
   std::size_t count = 0;
   if (text.empty()) return count;
-  for (const char* at = text.data(), *end = text.data() + text.size();
-       (at = static_cast<const char*>(std::memchr(at, LineFeed, static_cast<std::size_t>(end - at)))) != nullptr; ++at) {
+  for (const char *at = text.data(), *end = text.data() + text.size();
+       (at = static_cast<const char*>(std::memchr(at, LineFeed, static_cast<std::size_t>(end - at)))) != nullptr;
+       ++at) {
     ++count;
   }
   return count;
@@ -173,7 +174,8 @@ std::string_view LoadedText(std::string_view bytes, std::string& scratch) {
   std::string_view trimmed = TrimmedRightView(bytes);
   if (trimmed.find(CarriageReturn) == npos) return trimmed;
   scratch.clear();
-  std::copy_if(bytes.begin(), bytes.end(), std::back_inserter(scratch), [](char byte) { return byte != CarriageReturn; });
+  std::copy_if(bytes.begin(), bytes.end(), std::back_inserter(scratch),
+               [](char byte) { return byte != CarriageReturn; });
   return TrimmedRightView(scratch);
 }
 
@@ -239,9 +241,9 @@ class LineList {
 // Old lines replaced by new ones; either side may be empty. Between two
 // blocks, old and new lines are the same.
 struct ChangeBlock {
-  std::size_t OldStart = 0;   // number of its first old line (of the next old line when it has none)
+  std::size_t OldStart = 0;  // number of its first old line (of the next old line when it has none)
   std::size_t OldCount = 0;
-  std::size_t NewStart = 0;   // the same for the new lines
+  std::size_t NewStart = 0;  // the same for the new lines
   std::size_t NewCount = 0;
   std::size_t OldOffset = 0;  // byte offset of its first old line in the old text
   PiecePosition NewAt;        // where its first new line begins in the new text
@@ -532,7 +534,8 @@ bool WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> ol
   }
   for (std::size_t change = 0; change < HiddenChangeNotes.size(); ++change) {
     const LineList& lines = alignment.Hidden()[change];
-    if (!lines.Empty()) WriteNote(writeLine, std::string(HiddenChangeNotes[change]).append(": ").append(lines.Describe()));
+    if (!lines.Empty())
+      WriteNote(writeLine, std::string(HiddenChangeNotes[change]).append(": ").append(lines.Describe()));
   }
   if (!dropped.empty()) {
     WriteNote(writeLine, "Everything from the Ctrl-Z end-of-file mark on removed: " + std::to_string(dropped.size()) +
@@ -560,7 +563,8 @@ void PreviewWriteBack(Reporting& report, WorkBuffer& work) {
     disk.reserve(size + FileBufferSize + 1);
     if (ReadWholeFile(work.Held.File, disk)) oldText = disk;
   }
-  bool changed = WriteWorkfileDiff(work.WorkfileName, oldText, work, [&report](std::string_view line) { report.WriteLn(line); });
+  bool changed =
+      WriteWorkfileDiff(work.WorkfileName, oldText, work, [&report](std::string_view line) { report.WriteLn(line); });
   texts.LoadingName.clear();
   std::string().swap(texts.Loading);
   if (changed) {

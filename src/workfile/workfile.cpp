@@ -29,14 +29,15 @@ void ReportUnwritable(Reporting& report, const WorkBuffer& work) {
 
 // The name no longer leads to the Workfile as loaded: it is left as it is now.
 void ReportChanged(Reporting& report, const WorkBuffer& work) {
-  report.ReportWorkfileError(" File " + work.WorkfileName + " was changed by another program", ExitUnreadableOrUnwritable);
+  report.ReportWorkfileError(" File " + work.WorkfileName + " was changed by another program",
+                             ExitUnreadableOrUnwritable);
 }
 
 // A Workfile over one of the limits: nothing of it is current afterwards.
 void ReportTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
-  report.ReportWorkfileError(" " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) + " " +
-                               std::string(unit),
-                      ExitTooLong);
+  report.ReportWorkfileError(" " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) +
+                                 " " + std::string(unit),
+                             ExitTooLong);
   work.WorkfileName.clear();
   platform::ReleaseWorkfile(work.Held);
 }
@@ -77,7 +78,8 @@ void LoadWorkfile(Reporting& report, WorkBuffer& work) {
     case platform::HoldResult::Held: break;
     case platform::HoldResult::TooLarge: return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
     case platform::HoldResult::Locked:
-      report.ReportWorkfileError(" File " + work.WorkfileName + " is locked by another program", ExitUnreadableOrUnwritable);
+      report.ReportWorkfileError(" File " + work.WorkfileName + " is locked by another program",
+                                 ExitUnreadableOrUnwritable);
       return work.WorkfileName.clear();
     case platform::HoldResult::NotRegular:
     case platform::HoldResult::Failed: return ReportUnreadable(report, work);

@@ -24,12 +24,28 @@ std::mt19937 generator;
 std::size_t Below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(generator); }
 bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
 template <typename T>
-const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+const T& Pick(const std::vector<T>& items) {
+  return items[Below(items.size())];
+}
 
-const std::vector<std::string> Words = {
-    "SET", "PATH=C:\\DOS;C:\\WINDOWS", "rem", "netx", "/ps", "LH", "mouse", "DEVICE=C:\\DOS\\HIMEM.SYS", "Echo",
-    "OFF", "key", "Key", "KEY", "ab", "aB", "=", "~", "%", "[x]", "@", "`", "{", "}", "\xE9", "\xC9", "prompt",
-    "$P$G", "GOTO", "end", "start", "a", "b", "xyzzy", "\t", " ", "  "};
+const std::vector<std::string> Words = {"SET",   "PATH=C:\\DOS;C:\\WINDOWS",
+                                        "rem",   "netx",
+                                        "/ps",   "LH",
+                                        "mouse", "DEVICE=C:\\DOS\\HIMEM.SYS",
+                                        "Echo",  "OFF",
+                                        "key",   "Key",
+                                        "KEY",   "ab",
+                                        "aB",    "=",
+                                        "~",     "%",
+                                        "[x]",   "@",
+                                        "`",     "{",
+                                        "}",     "\xE9",
+                                        "\xC9",  "prompt",
+                                        "$P$G",  "GOTO",
+                                        "end",   "start",
+                                        "a",     "b",
+                                        "xyzzy", "\t",
+                                        " ",     "  "};
 
 std::string Word() {
   std::string word = Pick(Words);

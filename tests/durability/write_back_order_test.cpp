@@ -70,11 +70,11 @@ using zubra32::test::WriteFileBytes;
 
 // One recorded call (see call_recorder.cpp for the fields).
 struct Call {
-  std::string kind;    // flush, flushfs, rename, exit
-  std::string name;    // fsync, renameat, ...; for exit: the code
+  std::string kind;  // flush, flushfs, rename, exit
+  std::string name;  // fsync, renameat, ...; for exit: the code
   bool ok = false;
-  std::string file;    // DEV:INO flushed or renamed; for flushfs the device or "*"
-  std::string size;    // the file's size at the call
+  std::string file;       // DEV:INO flushed or renamed; for flushfs the device or "*"
+  std::string size;       // the file's size at the call
   std::string directory;  // rename: DEV:INO of the directory renamed into
   std::string from, to;   // rename: the names; flush: the descriptor's path in `from`
 };
@@ -209,8 +209,8 @@ void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expect
       // The data: a flush of the very file renamed, at the size it is renamed with.
       bool dataFlushed = false;
       for (std::size_t i = 0; i < r && !dataFlushed; ++i) {
-        dataFlushed = calls[i].kind == "flush" && calls[i].ok && calls[i].file == rename.file &&
-                      calls[i].size == rename.size;
+        dataFlushed =
+            calls[i].kind == "flush" && calls[i].ok && calls[i].file == rename.file && calls[i].size == rename.size;
       }
       EXPECT_TRUE(dataFlushed) << "call " << r << " renames " << rename.from << " (" << rename.size
                                << " bytes) over the Workfile, but that file's data was not flushed to disk before";
@@ -224,7 +224,8 @@ void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expect
       }
       EXPECT_TRUE(directoryFlushed) << "call " << r << " renames " << rename.from
                                     << " over the Workfile, but its directory was not flushed after it before the "
-                                       "process ended (call " << end << ")";
+                                       "process ended (call "
+                                    << end << ")";
     }
     if (!renames.empty()) {
       EXPECT_EQ(calls[renames.back()].file, IdentityOf(workfile)) << "the Workfile is not the file renamed last";
@@ -246,19 +247,19 @@ TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTh
   WriteFileBytes(scratch.Path("two/unchanged.txt"), "rem unchanged\n");
   fs::create_symlink("../two/target.txt", scratch.Path("one/link.txt"));
   WriteFileBytes(scratch.Path("defs.txt"), CrLf({
-                                           "[one/a.txt]",
-                                           "END=first",
-                                           "[two/c.txt]",
-                                           "START=rem start",
-                                           "[one/b.txt]",
-                                           "value 1=@value 2",
-                                           "[two/unchanged.txt]",
-                                           "no such text=@never",
-                                           "[one/a.txt]",
-                                           "END=second",
-                                           "[one/link.txt]",
-                                           "END=through the link",
-                                       }));
+                                               "[one/a.txt]",
+                                               "END=first",
+                                               "[two/c.txt]",
+                                               "START=rem start",
+                                               "[one/b.txt]",
+                                               "value 1=@value 2",
+                                               "[two/unchanged.txt]",
+                                               "no such text=@never",
+                                               "[one/a.txt]",
+                                               "END=second",
+                                               "[one/link.txt]",
+                                               "END=through the link",
+                                           }));
   RunAndCheckOrder(scratch, {
                                 {scratch.Path("one/a.txt"), {2, CrLf({"rem a", "first", "second"})}},
                                 {scratch.Path("one/b.txt"), {1, CrLf({"value 2"})}},

@@ -33,39 +33,41 @@ namespace {
 
 // What a shell command prints on standard output (its exit status is not looked at).
 std::string command_output(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
 }
 
-bool have_tool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+bool have_tool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Waits until process `pid` has `path` open, at most `limit`; false when it never did.
 bool wait_until_open(pid_t pid, const std::string& path, milliseconds limit) {
-    const auto until = steady_clock::now() + limit;
-    const std::string descriptors = "/proc/" + std::to_string(pid) + "/fd";
-    while (steady_clock::now() < until) {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(descriptors, error)) {
-            std::error_code unreadable;
-            if (fs::read_symlink(entry.path(), unreadable) == path) return true;
-        }
-        std::this_thread::sleep_for(milliseconds(1));
+  const auto until = steady_clock::now() + limit;
+  const std::string descriptors = "/proc/" + std::to_string(pid) + "/fd";
+  while (steady_clock::now() < until) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(descriptors, error)) {
+      std::error_code unreadable;
+      if (fs::read_symlink(entry.path(), unreadable) == path) return true;
     }
-    return false;
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return false;
 }
 
 // Waits until process `pid` sleeps reading a pipe (its definition file: the
 // lines written so far are all taken), at most `limit`.
 void wait_until_reading_pipe(pid_t pid, milliseconds limit) {
-    const auto until = steady_clock::now() + limit;
-    const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
-    while (steady_clock::now() < until && ReadFileBytes(wchan).find("pipe_read") == std::string::npos)
-        std::this_thread::sleep_for(milliseconds(1));
+  const auto until = steady_clock::now() + limit;
+  const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+  while (steady_clock::now() < until && ReadFileBytes(wchan).find("pipe_read") == std::string::npos)
+    std::this_thread::sleep_for(milliseconds(1));
 }
 
 // Runs the program on a named pipe as its definition file: `definition` is
@@ -75,351 +77,351 @@ void wait_until_reading_pipe(pid_t pid, milliseconds limit) {
 // between the load and the write-back for as long as an attacker likes.
 Outcome run_paused(const Scratch& scratch, const std::string& definition, const std::string& workfile,
                    const std::function<void()>& meanwhile, const std::vector<std::string>& switches = {}) {
-    const std::string fifo = scratch.path("defs.fifo");
-    if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-    // Open for reading too, so that neither end waits for the other and the
-    // program never finds the pipe without a writer before we are done.
-    int pipe = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-    if (pipe < 0 || write(pipe, definition.data(), definition.size()) != static_cast<ssize_t>(definition.size()))
-        throw std::runtime_error("cannot write the definition pipe");
-    Launch launch = launch_in(scratch, "defs.fifo");
-    launch.argv.insert(launch.argv.end(), switches.begin(), switches.end());
-    launch.while_running = [&](pid_t pid) {
-        // Held, and the section line and what follows it dealt with.
-        if (wait_until_open(pid, workfile, milliseconds(500))) wait_until_reading_pipe(pid, milliseconds(2000));
-        meanwhile();
-        close(pipe);
-    };
-    Outcome outcome = run_child(launch);
-    fs::remove(fifo);
-    return outcome;
+  const std::string fifo = scratch.path("defs.fifo");
+  if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  // Open for reading too, so that neither end waits for the other and the
+  // program never finds the pipe without a writer before we are done.
+  int pipe = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  if (pipe < 0 || write(pipe, definition.data(), definition.size()) != static_cast<ssize_t>(definition.size()))
+    throw std::runtime_error("cannot write the definition pipe");
+  Launch launch = launch_in(scratch, "defs.fifo");
+  launch.argv.insert(launch.argv.end(), switches.begin(), switches.end());
+  launch.while_running = [&](pid_t pid) {
+    // Held, and the section line and what follows it dealt with.
+    if (wait_until_open(pid, workfile, milliseconds(500))) wait_until_reading_pipe(pid, milliseconds(2000));
+    meanwhile();
+    close(pipe);
+  };
+  Outcome outcome = run_child(launch);
+  fs::remove(fifo);
+  return outcome;
 }
 
 TEST(HeldWorkfile, WhatReplacedOrChangedTheFileAfterTheLoadIsLeftAlone) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    struct Row {
-        const char* what;
-        std::function<void(const std::string& workfile, const std::string& secret)> act;
-        std::string expected;  // the Workfile's text afterwards; empty: a link to the secret
-    };
-    const std::vector<Row> rows = {
-        {"a symbolic link to a root-only file put in its place",
-         [](const std::string& workfile, const std::string& secret) {
-             fs::remove(workfile);
-             fs::create_symlink(secret, workfile);
-         },
-         ""},
-        {"another program's line appended in place",
-         [](const std::string& workfile, const std::string&) {
-             std::ofstream(workfile, std::ios::binary | std::ios::app) << "other=2\r\n";
-         },
-         "setting=1\r\nother=2\r\n"},
-        {"another program's new file renamed over it",
-         [](const std::string& workfile, const std::string&) {
-             WriteFileBytes(workfile + ".new", "replaced=3\r\n");
-             fs::rename(workfile + ".new", workfile);
-         },
-         "replaced=3\r\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        Scratch scratch;
-        const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
-        WriteFileBytes(secret, "root only\r\n");
-        fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
-        WriteFileBytes(workfile, "setting=1\r\n");
-        Outcome outcome = run_paused(scratch, "[" + workfile + "]\nEND=# managed\n", workfile,
-                                     [&] { row.act(workfile, secret); });
-        EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
-        EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
-                                   " was changed by another program\r\nReady (Status = 4)\r\n");
-        EXPECT_EQ(outcome.err, "");
-        EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
-        if (row.expected.empty()) {
-            EXPECT_TRUE(fs::is_symlink(workfile));
-        } else {
-            EXPECT_EQ(ReadFileBytes(workfile), row.expected);
-        }
-        EXPECT_EQ(others_in(scratch.dir(), {"app.conf", "secret"}), std::vector<std::string>{});
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  struct Row {
+    const char* what;
+    std::function<void(const std::string& workfile, const std::string& secret)> act;
+    std::string expected;  // the Workfile's text afterwards; empty: a link to the secret
+  };
+  const std::vector<Row> rows = {
+      {"a symbolic link to a root-only file put in its place",
+       [](const std::string& workfile, const std::string& secret) {
+         fs::remove(workfile);
+         fs::create_symlink(secret, workfile);
+       },
+       ""},
+      {"another program's line appended in place",
+       [](const std::string& workfile, const std::string&) {
+         std::ofstream(workfile, std::ios::binary | std::ios::app) << "other=2\r\n";
+       },
+       "setting=1\r\nother=2\r\n"},
+      {"another program's new file renamed over it",
+       [](const std::string& workfile, const std::string&) {
+         WriteFileBytes(workfile + ".new", "replaced=3\r\n");
+         fs::rename(workfile + ".new", workfile);
+       },
+       "replaced=3\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Scratch scratch;
+    const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
+    WriteFileBytes(secret, "root only\r\n");
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    WriteFileBytes(workfile, "setting=1\r\n");
+    Outcome outcome =
+        run_paused(scratch, "[" + workfile + "]\nEND=# managed\n", workfile, [&] { row.act(workfile, secret); });
+    EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
+    EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
+                               " was changed by another program\r\nReady (Status = 4)\r\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
+    if (row.expected.empty()) {
+      EXPECT_TRUE(fs::is_symlink(workfile));
+    } else {
+      EXPECT_EQ(ReadFileBytes(workfile), row.expected);
     }
+    EXPECT_EQ(others_in(scratch.dir(), {"app.conf", "secret"}), std::vector<std::string>{});
+  }
 }
 
 // A preview foresees the same: it shows no diff of a file that is no longer
 // the one it loaded, and reads nothing through a link put in its place.
 TEST(HeldWorkfile, APreviewReportsAFileChangedAfterTheLoadAsTheRunWould) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    Scratch scratch;
-    const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
-    WriteFileBytes(secret, "root only\r\n");
-    WriteFileBytes(workfile, "setting=1\r\n");
-    Outcome outcome = run_paused(
-        scratch, "[" + workfile + "]\nEND=# managed\n", workfile,
-        [&] {
-            fs::remove(workfile);
-            fs::create_symlink(secret, workfile);
-        },
-        {"/L"});
-    EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
-    EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
-                               " was changed by another program\r\nPreview: 0 Workfile(s) would change, nothing "
-                               "written\r\nReady (Status = 4)\r\n");
-    EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  Scratch scratch;
+  const std::string workfile = scratch.path("app.conf"), secret = scratch.path("secret");
+  WriteFileBytes(secret, "root only\r\n");
+  WriteFileBytes(workfile, "setting=1\r\n");
+  Outcome outcome = run_paused(scratch, "[" + workfile + "]\nEND=# managed\n", workfile,
+                               [&] {
+                                 fs::remove(workfile);
+                                 fs::create_symlink(secret, workfile);
+                               },
+                               {"/L"});
+  EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
+  EXPECT_EQ(outcome.out, banner + "Error in defs.fifo Line:2 File " + workfile +
+                             " was changed by another program\r\nPreview: 0 Workfile(s) would change, nothing "
+                             "written\r\nReady (Status = 4)\r\n");
+  EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
 }
 
 // Four runs append a line each to the same Workfile, a hundred times over: every
 // line arrives, each run waiting for the one that holds the file.
 TEST(HeldWorkfile, ConcurrentRunsLoseNoUpdate) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    constexpr int runs = 4, rounds = 100;
-    Scratch scratch;
-    WriteFileBytes(scratch.path("shared.txt"), "");
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int run = 0; run < runs; ++run) {
-        const std::string definition = "d" + std::to_string(run) + ".def";
-        WriteFileBytes(scratch.path(definition),
-                    "[shared.txt]\r\nEND=run " + std::to_string(run) + " round ~%ROUND~%\r\n");
-        threads.emplace_back([&, definition] {
-            for (int round = 0; round < rounds; ++round) {
-                Launch launch = launch_in(scratch, definition);
-                launch.env = {"ROUND=" + std::to_string(round)};
-                Outcome outcome = run_child(launch);
-                if (outcome.exit_code != 0 || outcome.out != banner) {
-                    if (failures++ == 0) ADD_FAILURE() << describe(outcome);
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(failures, 0);
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  constexpr int runs = 4, rounds = 100;
+  Scratch scratch;
+  WriteFileBytes(scratch.path("shared.txt"), "");
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int run = 0; run < runs; ++run) {
+    const std::string definition = "d" + std::to_string(run) + ".def";
+    WriteFileBytes(scratch.path(definition), "[shared.txt]\r\nEND=run " + std::to_string(run) + " round ~%ROUND~%\r\n");
+    threads.emplace_back([&, definition] {
+      for (int round = 0; round < rounds; ++round) {
+        Launch launch = launch_in(scratch, definition);
+        launch.env = {"ROUND=" + std::to_string(round)};
+        Outcome outcome = run_child(launch);
+        if (outcome.exit_code != 0 || outcome.out != banner) {
+          if (failures++ == 0) ADD_FAILURE() << describe(outcome);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
 
-    std::set<std::string> lines;
-    std::istringstream text(ReadFileBytes(scratch.path("shared.txt")));
-    for (std::string line; std::getline(text, line);) lines.insert(line);
-    EXPECT_EQ(lines.size(), static_cast<std::size_t>(runs * rounds)) << "lines lost to concurrent runs";
+  std::set<std::string> lines;
+  std::istringstream text(ReadFileBytes(scratch.path("shared.txt")));
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  EXPECT_EQ(lines.size(), static_cast<std::size_t>(runs * rounds)) << "lines lost to concurrent runs";
 }
 
 // The mode, owner and group of a file and every extended attribute, as the
 // system's own tools show them.
 std::string attributes_of(const std::string& path) {
-    struct stat status {};
-    if (lstat(path.c_str(), &status) != 0) return "missing";
-    return std::to_string(status.st_mode & 07777) + " " + std::to_string(status.st_uid) + ":" +
-           std::to_string(status.st_gid) + "\n" + command_output("getfacl -p '" + path + "' 2>&1") +
-           command_output("getfattr -h -d -m - '" + path + "' 2>&1");
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return "missing";
+  return std::to_string(status.st_mode & 07777) + " " + std::to_string(status.st_uid) + ":" +
+         std::to_string(status.st_gid) + "\n" + command_output("getfacl -p '" + path + "' 2>&1") +
+         command_output("getfattr -h -d -m - '" + path + "' 2>&1");
 }
 
 TEST(KeptAttributes, OwnerGroupModeBitsAclsAndExtendedAttributesSurviveTheWriteBack) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners and trusted attributes";
-    if (!have_tool("setfacl") || !have_tool("getfattr")) GTEST_SKIP() << "needs setfacl and getfattr (acl, attr)";
-    struct Row {
-        const char* name;
-        const char* owner;
-        const char* mode;
-        const char* extra;  // a command run on the file after the mode is set
-    };
-    const std::vector<Row> rows = {
-        {"setuid.bin", "65534:65534", "4755", ""},
-        {"setgid.bin", "65534:65534", "2755", ""},
-        {"both.bin", "65534:65534", "6755", ""},
-        {"acl.conf", "0:65534", "0640", "setfacl -m u:65533:rw- "},
-        {"labels.conf", "65534:0", "0600",
-         "setfattr -n user.note -v kept {} && setfattr -n trusted.origin -v installer {} && "
-         "setfattr -n security.label -v system_u:object_r:etc_t "},
-    };
-    Scratch scratch;
-    std::string definition;
-    std::vector<std::string> before;
-    for (const Row& row : rows) {
-        const std::string path = scratch.path(row.name);
-        WriteFileBytes(path, "line\r\n");
-        std::string extra = row.extra;
-        for (std::size_t at; (at = extra.find("{}")) != std::string::npos;) extra.replace(at, 2, "'" + path + "'");
-        const std::string setup = std::string("chown ") + row.owner + " '" + path + "' && chmod " + row.mode + " '" +
-                                  path + "'" + (extra.empty() ? "" : " && " + extra + "'" + path + "'");
-        ASSERT_EQ(std::system(setup.c_str()), 0) << setup;
-        before.push_back(attributes_of(path));
-        definition += std::string("[") + row.name + "]\r\nEND=added\r\n";
-    }
-    WriteFileBytes(scratch.path("keep.def"), definition);
-    Outcome outcome = run_child(launch_in(scratch, "keep.def"));
-    ASSERT_EQ(outcome.exit_code, 0) << describe(outcome);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::string path = scratch.path(rows[i].name);
-        EXPECT_EQ(ReadFileBytes(path), "line\r\nadded\r\n") << rows[i].name;
-        EXPECT_EQ(attributes_of(path), before[i]) << rows[i].name;
-    }
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners and trusted attributes";
+  if (!have_tool("setfacl") || !have_tool("getfattr")) GTEST_SKIP() << "needs setfacl and getfattr (acl, attr)";
+  struct Row {
+    const char* name;
+    const char* owner;
+    const char* mode;
+    const char* extra;  // a command run on the file after the mode is set
+  };
+  const std::vector<Row> rows = {
+      {"setuid.bin", "65534:65534", "4755", ""},
+      {"setgid.bin", "65534:65534", "2755", ""},
+      {"both.bin", "65534:65534", "6755", ""},
+      {"acl.conf", "0:65534", "0640", "setfacl -m u:65533:rw- "},
+      {"labels.conf", "65534:0", "0600",
+       "setfattr -n user.note -v kept {} && setfattr -n trusted.origin -v installer {} && "
+       "setfattr -n security.label -v system_u:object_r:etc_t "},
+  };
+  Scratch scratch;
+  std::string definition;
+  std::vector<std::string> before;
+  for (const Row& row : rows) {
+    const std::string path = scratch.path(row.name);
+    WriteFileBytes(path, "line\r\n");
+    std::string extra = row.extra;
+    for (std::size_t at; (at = extra.find("{}")) != std::string::npos;) extra.replace(at, 2, "'" + path + "'");
+    const std::string setup = std::string("chown ") + row.owner + " '" + path + "' && chmod " + row.mode + " '" + path +
+                              "'" + (extra.empty() ? "" : " && " + extra + "'" + path + "'");
+    ASSERT_EQ(std::system(setup.c_str()), 0) << setup;
+    before.push_back(attributes_of(path));
+    definition += std::string("[") + row.name + "]\r\nEND=added\r\n";
+  }
+  WriteFileBytes(scratch.path("keep.def"), definition);
+  Outcome outcome = run_child(launch_in(scratch, "keep.def"));
+  ASSERT_EQ(outcome.exit_code, 0) << describe(outcome);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string path = scratch.path(rows[i].name);
+    EXPECT_EQ(ReadFileBytes(path), "line\r\nadded\r\n") << rows[i].name;
+    EXPECT_EQ(attributes_of(path), before[i]) << rows[i].name;
+  }
 }
 
 // Not root, but a member of the file's group: the group stays, so its other
 // members keep their access; so does the set-group-ID bit.
 TEST(KeptAttributes, AGroupMemberKeepsTheFilesGroup) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
-    constexpr uid_t user = 65534;
-    constexpr gid_t own_group = 65534, shared_group = 65533;
-    Scratch scratch;
-    // The user's own copy of the program, since the build tree may be closed to it.
-    fs::copy_file(program(), scratch.path("zubra32"));
-    fs::permissions(scratch.path("zubra32"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    for (const char* name : {"shared.txt", "setgid.txt"}) WriteFileBytes(scratch.path(name), "line\r\n");
-    WriteFileBytes(scratch.path("g.def"), "[shared.txt]\r\nEND=added\r\n[setgid.txt]\r\nEND=added\r\n");
-    ASSERT_EQ(chown(scratch.dir().c_str(), user, own_group), 0);
-    ASSERT_EQ(chown(scratch.path("shared.txt").c_str(), user, shared_group), 0);
-    ASSERT_EQ(chmod(scratch.path("shared.txt").c_str(), 0660), 0);
-    ASSERT_EQ(chown(scratch.path("setgid.txt").c_str(), user, shared_group), 0);
-    ASSERT_EQ(chmod(scratch.path("setgid.txt").c_str(), 02770), 0);
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  constexpr uid_t user = 65534;
+  constexpr gid_t own_group = 65534, shared_group = 65533;
+  Scratch scratch;
+  // The user's own copy of the program, since the build tree may be closed to it.
+  fs::copy_file(program(), scratch.path("zubra32"));
+  fs::permissions(scratch.path("zubra32"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  for (const char* name : {"shared.txt", "setgid.txt"}) WriteFileBytes(scratch.path(name), "line\r\n");
+  WriteFileBytes(scratch.path("g.def"), "[shared.txt]\r\nEND=added\r\n[setgid.txt]\r\nEND=added\r\n");
+  ASSERT_EQ(chown(scratch.dir().c_str(), user, own_group), 0);
+  ASSERT_EQ(chown(scratch.path("shared.txt").c_str(), user, shared_group), 0);
+  ASSERT_EQ(chmod(scratch.path("shared.txt").c_str(), 0660), 0);
+  ASSERT_EQ(chown(scratch.path("setgid.txt").c_str(), user, shared_group), 0);
+  ASSERT_EQ(chmod(scratch.path("setgid.txt").c_str(), 02770), 0);
 
-    Launch launch = launch_in(scratch, "g.def");
-    launch.argv[0] = scratch.path("zubra32");
-    launch.run_as = user;
-    launch.run_as_group = own_group;
-    launch.run_as_groups = {shared_group};
-    Outcome outcome = run_child(launch);
-    ASSERT_EQ(outcome.exit_code, 0) << describe(outcome);
-    for (auto [name, mode] : {std::pair{"shared.txt", 0660u}, std::pair{"setgid.txt", 02770u}}) {
-        struct stat status {};
-        ASSERT_EQ(stat(scratch.path(name).c_str(), &status), 0);
-        EXPECT_EQ(ReadFileBytes(scratch.path(name)), "line\r\nadded\r\n") << name;
-        EXPECT_EQ(status.st_uid, user) << name;
-        EXPECT_EQ(status.st_gid, shared_group) << name;
-        EXPECT_EQ(status.st_mode & 07777, mode) << name;
-    }
+  Launch launch = launch_in(scratch, "g.def");
+  launch.argv[0] = scratch.path("zubra32");
+  launch.run_as = user;
+  launch.run_as_group = own_group;
+  launch.run_as_groups = {shared_group};
+  Outcome outcome = run_child(launch);
+  ASSERT_EQ(outcome.exit_code, 0) << describe(outcome);
+  for (auto [name, mode] : {std::pair{"shared.txt", 0660u}, std::pair{"setgid.txt", 02770u}}) {
+    struct stat status {};
+    ASSERT_EQ(stat(scratch.path(name).c_str(), &status), 0);
+    EXPECT_EQ(ReadFileBytes(scratch.path(name)), "line\r\nadded\r\n") << name;
+    EXPECT_EQ(status.st_uid, user) << name;
+    EXPECT_EQ(status.st_gid, shared_group) << name;
+    EXPECT_EQ(status.st_mode & 07777, mode) << name;
+  }
 }
 
 // Devices, pipes and files over the size limit are refused before anything is
 // read from them, so the run stays small and nothing is ever written to them.
 TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    Scratch scratch;
-    ASSERT_EQ(mkfifo(scratch.path("pipe").c_str(), 0600), 0);
-    WriteFileBytes(scratch.path("sparse.txt"), "");
-    fs::resize_file(scratch.path("sparse.txt"), 2ull << 30);
-    std::string definition = "[/dev/zero]\nEND=x\n[/dev/urandom]\nEND=x\n[pipe]\nEND=x\n[sparse.txt]\nEND=x\n";
-    std::string expected = banner + "Error in d.def Line:1 File /dev/zero can't be read\r\n" +
-                           "Error in d.def Line:3 File /dev/urandom can't be read\r\n" +
-                           "Error in d.def Line:5 File pipe can't be read\r\n" +
-                           "Error in d.def Line:7 sparse.txt has more than 1073741824 bytes\r\n";
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  Scratch scratch;
+  ASSERT_EQ(mkfifo(scratch.path("pipe").c_str(), 0600), 0);
+  WriteFileBytes(scratch.path("sparse.txt"), "");
+  fs::resize_file(scratch.path("sparse.txt"), 2ull << 30);
+  std::string definition = "[/dev/zero]\nEND=x\n[/dev/urandom]\nEND=x\n[pipe]\nEND=x\n[sparse.txt]\nEND=x\n";
+  std::string expected = banner + "Error in d.def Line:1 File /dev/zero can't be read\r\n" +
+                         "Error in d.def Line:3 File /dev/urandom can't be read\r\n" +
+                         "Error in d.def Line:5 File pipe can't be read\r\n" +
+                         "Error in d.def Line:7 sparse.txt has more than 1073741824 bytes\r\n";
 
-    // A block device too, where the system lets us make one.
-    std::string loop, image_bytes(1 << 20, '\0');
-    for (std::size_t i = 0; i < image_bytes.size(); ++i) image_bytes[i] = static_cast<char>(i % 10 == 9 ? '\n' : 'a' + i % 10);
-    WriteFileBytes(scratch.path("image"), image_bytes);
-    if (geteuid() == 0 && have_tool("losetup")) {
-        loop = command_output("losetup -f --show '" + scratch.path("image") + "' 2>/dev/null");
-        if (!loop.empty() && loop.back() == '\n') loop.pop_back();
-    }
-    if (!loop.empty()) {
-        definition += "[" + loop + "]\nEND=x\n";
-        expected += "Error in d.def Line:9 File " + loop + " can't be read\r\n";
-    } else {
-        std::cout << "no loop device could be set up: block devices not tried\n";
-    }
-    expected += "Ready (Status = 4)\r\n";
-    WriteFileBytes(scratch.path("d.def"), definition);
+  // A block device too, where the system lets us make one.
+  std::string loop, image_bytes(1 << 20, '\0');
+  for (std::size_t i = 0; i < image_bytes.size(); ++i)
+    image_bytes[i] = static_cast<char>(i % 10 == 9 ? '\n' : 'a' + i % 10);
+  WriteFileBytes(scratch.path("image"), image_bytes);
+  if (geteuid() == 0 && have_tool("losetup")) {
+    loop = command_output("losetup -f --show '" + scratch.path("image") + "' 2>/dev/null");
+    if (!loop.empty() && loop.back() == '\n') loop.pop_back();
+  }
+  if (!loop.empty()) {
+    definition += "[" + loop + "]\nEND=x\n";
+    expected += "Error in d.def Line:9 File " + loop + " can't be read\r\n";
+  } else {
+    std::cout << "no loop device could be set up: block devices not tried\n";
+  }
+  expected += "Ready (Status = 4)\r\n";
+  WriteFileBytes(scratch.path("d.def"), definition);
 
-    Launch launch = launch_in(scratch, "d.def");
+  Launch launch = launch_in(scratch, "d.def");
 #ifndef ZUBRA32_E2E_SANITIZED
-    launch.address_space_limit = 256u << 20;
+  launch.address_space_limit = 256u << 20;
 #endif
-    const auto start = steady_clock::now();
-    Outcome outcome = run_child(launch);
-    const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
-    if (!loop.empty()) {
-        EXPECT_EQ(std::system(("losetup -d " + loop).c_str()), 0) << loop << " left attached";
-    }
-    EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
-    EXPECT_EQ(outcome.out, expected);
-    EXPECT_LT(took, 5000) << "refusing took " << took << " ms";
-    EXPECT_TRUE(fs::is_fifo(scratch.path("pipe")));
-    EXPECT_EQ(fs::file_size(scratch.path("sparse.txt")), 2ull << 30);
-    EXPECT_EQ(ReadFileBytes(scratch.path("image")), image_bytes);
-    EXPECT_EQ(others_in(scratch.dir(), {"pipe", "sparse.txt", "image", "d.def"}), std::vector<std::string>{});
+  const auto start = steady_clock::now();
+  Outcome outcome = run_child(launch);
+  const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
+  if (!loop.empty()) {
+    EXPECT_EQ(std::system(("losetup -d " + loop).c_str()), 0) << loop << " left attached";
+  }
+  EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
+  EXPECT_EQ(outcome.out, expected);
+  EXPECT_LT(took, 5000) << "refusing took " << took << " ms";
+  EXPECT_TRUE(fs::is_fifo(scratch.path("pipe")));
+  EXPECT_EQ(fs::file_size(scratch.path("sparse.txt")), 2ull << 30);
+  EXPECT_EQ(ReadFileBytes(scratch.path("image")), image_bytes);
+  EXPECT_EQ(others_in(scratch.dir(), {"pipe", "sparse.txt", "image", "d.def"}), std::vector<std::string>{});
 }
 
 // A signal that ends the run in the middle of a write-back takes the temporary
 // file with it: the Workfile is exactly as it was, and nothing is left beside it.
 TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    constexpr int line_count = 2500;
-    constexpr std::size_t line_length = 20000;
-    std::string old_text;
-    for (int i = 0; i < line_count; ++i) old_text += "line " + std::to_string(i) + " " + std::string(line_length, 'x') + "\r\n";
-    // A core dump of SIGQUIT or SIGXFSZ would be one more file beside the Workfile.
-    const rlimit no_core{0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  constexpr int line_count = 2500;
+  constexpr std::size_t line_length = 20000;
+  std::string old_text;
+  for (int i = 0; i < line_count; ++i)
+    old_text += "line " + std::to_string(i) + " " + std::string(line_length, 'x') + "\r\n";
+  // A core dump of SIGQUIT or SIGXFSZ would be one more file beside the Workfile.
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
 
-    Scratch scratch;
-    const std::string workfile = scratch.path("big.txt");
-    WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
-    auto temporary_exists = [&] {
-        for (const auto& entry : fs::directory_iterator(scratch.dir()))
-            if (entry.path().filename().string().rfind(".big.txt.zubra32-", 0) == 0) return true;
-        return false;
-    };
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
-        SCOPED_TRACE(std::string("signal ") + strsignal(signal));
-        WriteFileBytes(workfile, old_text);
-        Launch launch = launch_in(scratch, "defs.txt");
-        if (signal == SIGXFSZ) {
-            // The file-size limit sends it when the write passes the limit.
-            launch.file_size_limit = old_text.size() / 2;
-        } else {
-            launch.while_running = [&](pid_t pid) {
-                const auto until = steady_clock::now() + seconds(10);
-                while (!temporary_exists() && steady_clock::now() < until) std::this_thread::yield();
-                kill(pid, signal);
-            };
-        }
-        Outcome outcome = run_child(launch);
-        EXPECT_EQ(outcome.signal, signal) << describe(outcome);
-        EXPECT_EQ(outcome.err, "");
-        EXPECT_TRUE(ReadFileBytes(workfile) == old_text) << "the Workfile changed";
-        EXPECT_EQ(others_in(scratch.dir(), {"big.txt", "defs.txt"}), std::vector<std::string>{});
+  Scratch scratch;
+  const std::string workfile = scratch.path("big.txt");
+  WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
+  auto temporary_exists = [&] {
+    for (const auto& entry : fs::directory_iterator(scratch.dir()))
+      if (entry.path().filename().string().rfind(".big.txt.zubra32-", 0) == 0) return true;
+    return false;
+  };
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
+    SCOPED_TRACE(std::string("signal ") + strsignal(signal));
+    WriteFileBytes(workfile, old_text);
+    Launch launch = launch_in(scratch, "defs.txt");
+    if (signal == SIGXFSZ) {
+      // The file-size limit sends it when the write passes the limit.
+      launch.file_size_limit = old_text.size() / 2;
+    } else {
+      launch.while_running = [&](pid_t pid) {
+        const auto until = steady_clock::now() + seconds(10);
+        while (!temporary_exists() && steady_clock::now() < until) std::this_thread::yield();
+        kill(pid, signal);
+      };
     }
+    Outcome outcome = run_child(launch);
+    EXPECT_EQ(outcome.signal, signal) << describe(outcome);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(ReadFileBytes(workfile) == old_text) << "the Workfile changed";
+    EXPECT_EQ(others_in(scratch.dir(), {"big.txt", "defs.txt"}), std::vector<std::string>{});
+  }
 }
 
 // A Workfile deeper than the longest path the system takes in one call is
 // reached a directory at a time.
 TEST(HeldWorkfile, PathsLongerThanTheSystemLimitWork) {
-    if (through_launcher()) GTEST_SKIP() << "runs the program directly";
-    Scratch scratch;
-    const std::string part(200, 'd');
-    std::string relative;
-    int directory = open(scratch.dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int depth = 0; depth < 25; ++depth) {
-        ASSERT_EQ(mkdirat(directory, part.c_str(), 0755), 0);
-        int next = openat(directory, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(directory);
-        directory = next;
-        relative += part + "/";
-    }
-    auto read_deep = [&] {
-        std::string text(64, '\0');
-        int fd = openat(directory, "w.txt", O_RDONLY | O_CLOEXEC);
-        ssize_t n = fd < 0 ? -1 : read(fd, text.data(), text.size());
-        if (fd >= 0) close(fd);
-        return n < 0 ? std::string("unreadable") : text.substr(0, static_cast<std::size_t>(n));
-    };
-    int file = openat(directory, "w.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_EQ(write(file, "old\r\n", 5), 5);
-    close(file);
-    ASSERT_GT(relative.size(), static_cast<std::size_t>(PATH_MAX));
-    WriteFileBytes(scratch.path("deep.def"), "[" + relative + "w.txt]\r\nEND=new\r\n");
-
-    Outcome outcome = run_child(launch_in(scratch, "deep.def"));
-    EXPECT_EQ(outcome.exit_code, 0) << describe(outcome);
-    EXPECT_EQ(read_deep(), "old\r\nnew\r\n");
-    // Taken down a level at a time: the tree is too deep for one path.
-    unlinkat(directory, "w.txt", 0);
-    for (int depth = 0; depth < 25; ++depth) {
-        int parent = openat(directory, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(directory);
-        unlinkat(parent, part.c_str(), AT_REMOVEDIR);
-        directory = parent;
-    }
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  Scratch scratch;
+  const std::string part(200, 'd');
+  std::string relative;
+  int directory = open(scratch.dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int depth = 0; depth < 25; ++depth) {
+    ASSERT_EQ(mkdirat(directory, part.c_str(), 0755), 0);
+    int next = openat(directory, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     close(directory);
+    directory = next;
+    relative += part + "/";
+  }
+  auto read_deep = [&] {
+    std::string text(64, '\0');
+    int fd = openat(directory, "w.txt", O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd < 0 ? -1 : read(fd, text.data(), text.size());
+    if (fd >= 0) close(fd);
+    return n < 0 ? std::string("unreadable") : text.substr(0, static_cast<std::size_t>(n));
+  };
+  int file = openat(directory, "w.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(write(file, "old\r\n", 5), 5);
+  close(file);
+  ASSERT_GT(relative.size(), static_cast<std::size_t>(PATH_MAX));
+  WriteFileBytes(scratch.path("deep.def"), "[" + relative + "w.txt]\r\nEND=new\r\n");
+
+  Outcome outcome = run_child(launch_in(scratch, "deep.def"));
+  EXPECT_EQ(outcome.exit_code, 0) << describe(outcome);
+  EXPECT_EQ(read_deep(), "old\r\nnew\r\n");
+  // Taken down a level at a time: the tree is too deep for one path.
+  unlinkat(directory, "w.txt", 0);
+  for (int depth = 0; depth < 25; ++depth) {
+    int parent = openat(directory, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(directory);
+    unlinkat(parent, part.c_str(), AT_REMOVEDIR);
+    directory = parent;
+  }
+  close(directory);
 }
 
 }  // namespace

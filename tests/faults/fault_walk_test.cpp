@@ -17,9 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include "unit/unit_test_support.h"
 #include "driver/read_loop.h"
 #include "runtime/platform_faults.h"
+#include "unit/unit_test_support.h"
 
 namespace zubra32::platform {
 
@@ -83,7 +83,8 @@ class FaultWalk : public ::testing::Test {
     definition_ = scratch_.Path("walk.def");
     // Long enough (~150 KB) to take several reads and writes of the text-file buffer.
     std::vector<std::string> big;
-    for (int i = 1; i <= 2400; ++i) big.push_back("line " + std::to_string(i) + " of a file of about 150 KB, several buffers long");
+    for (int i = 1; i <= 2400; ++i)
+      big.push_back("line " + std::to_string(i) + " of a file of about 150 KB, several buffers long");
     originals_ = {
         {"autoexec.bat", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/autoexec.bat")},
         {"config.sys", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/config.sys")},
@@ -94,21 +95,21 @@ class FaultWalk : public ::testing::Test {
     // failed write-back on the line that closes the Workfile.
     std::vector<std::string> lines = {
         "' A start-up script's edits, one section per Workfile.",  // 1
-        "[" + files_ + "/missing.txt]",                             // 2: not found, status 2 before the rest
-        "END=ignored",                                               // 3
-        "[" + files_ + "/autoexec.bat]",                            // 4
-        "START=rem Start-up file of ~%USERNAME~%",                   // 5
-        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",          // 6
-        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",               // 7
-        "END=rem Changed by ~%USERNAME~%",                           // 8
-        "[" + files_ + "/unchanged.ini]",                           // 9: loaded, nothing applies
-        "no such text=@never",                                       // 10
-        "[" + files_ + "/config.sys]",                              // 11
-        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",                 // 12
-        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                          // 13
-        "[" + files_ + "/big.txt]",                                 // 14
-        "of a long=+ (edited)",                                      // 15
-        "END=the end",                                               // 16
+        "[" + files_ + "/missing.txt]",                            // 2: not found, status 2 before the rest
+        "END=ignored",                                             // 3
+        "[" + files_ + "/autoexec.bat]",                           // 4
+        "START=rem Start-up file of ~%USERNAME~%",                 // 5
+        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",         // 6
+        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",              // 7
+        "END=rem Changed by ~%USERNAME~%",                         // 8
+        "[" + files_ + "/unchanged.ini]",                          // 9: loaded, nothing applies
+        "no such text=@never",                                     // 10
+        "[" + files_ + "/config.sys]",                             // 11
+        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",               // 12
+        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                        // 13
+        "[" + files_ + "/big.txt]",                                // 14
+        "of a long=+ (edited)",                                    // 15
+        "END=the end",                                             // 16
     };
     definitionText_ = CrLf(lines);
     sectionLine_ = {{"autoexec.bat", 4}, {"unchanged.ini", 9}, {"config.sys", 11}, {"big.txt", 14}};
@@ -191,12 +192,13 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
       // The Workfile the failed call worked on: its own name, its temporary
       // file's (".NAME.zubra32-XXXXXX"), or the directory of the last one written.
       std::string failed = std::filesystem::path(platform::plan.failedPath).filename().string();
-      bool writeBack = failed.front() == '.' || faultKind == FaultKind::DirectoryFlush || faultKind == FaultKind::Rename ||
-                       faultKind == FaultKind::CreateTemporary;
+      bool writeBack = failed.front() == '.' || faultKind == FaultKind::DirectoryFlush ||
+                       faultKind == FaultKind::Rename || faultKind == FaultKind::CreateTemporary;
       if (failed.front() == '.') failed = failed.substr(1, failed.rfind(".zubra32-") - 1);
       if (faultKind == FaultKind::DirectoryFlush) {
         // Directory flushes come in the order the Workfiles are written back.
-        failed = std::array<std::string, 3>{"autoexec.bat", "config.sys", "big.txt"}.at(static_cast<std::size_t>(n - 1));
+        failed =
+            std::array<std::string, 3>{"autoexec.bat", "config.sys", "big.txt"}.at(static_cast<std::size_t>(n - 1));
       }
       ASSERT_EQ(originals_.count(failed), 1u) << platform::plan.failedPath;
 
@@ -255,7 +257,8 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
         EXPECT_TRUE(earlierWritten || !isClean) << name << " is written back although an earlier Workfile is not";
         earlierWritten = isClean;
       }
-      EXPECT_NE(files.at("big.txt"), cleanFiles.at("big.txt")) << "the last Workfile is closed only after the last line";
+      EXPECT_NE(files.at("big.txt"), cleanFiles.at("big.txt"))
+          << "the last Workfile is closed only after the last line";
     }
   }
   EXPECT_GE(walked, 3);

@@ -38,26 +38,33 @@ TEST(EditOperationsTest, EachOperationOnTheBody) {
   const EditRow rows[] = {
       // ChangeText: first occurrence only, case kept outside the match, inserted text not searched again.
       {"netx /=vlm /", {"netx / netx /", "other"}, {"vlm / netx /", "other"}, {}, {}, true},
-      {"path=P", {"Set Path=x"}, {"Set P=x"}, {}, {}, true}, {"a=aa", {"xa", "b"}, {"xaa", "b"}, {}, {}, true},
-      {"abc=", {"xABCx"}, {"xx"}, {}, {}, true}, {"abc=abc", {"abc"}, {"abc"}, {}, {}, true},
+      {"path=P", {"Set Path=x"}, {"Set P=x"}, {}, {}, true},
+      {"a=aa", {"xa", "b"}, {"xaa", "b"}, {}, {}, true},
+      {"abc=", {"xABCx"}, {"xx"}, {}, {}, true},
+      {"abc=abc", {"abc"}, {"abc"}, {}, {}, true},
       {"zzz=y", {"abc"}, {"abc"}, {}, {}, false},
       // Only a to z fold: the accented bytes E9 and C9 stay different.
-      {"caf\xE9=x", {"CAF\xC9"}, {"CAF\xC9"}, {}, {}, false}, {"CAF\xC9=x", {"caf\xC9"}, {"x"}, {}, {}, true},
+      {"caf\xE9=x", {"CAF\xC9"}, {"CAF\xC9"}, {}, {}, false},
+      {"CAF\xC9=x", {"caf\xC9"}, {"x"}, {}, {}, true},
       // RemoveText: first occurrence of R, matched without case; an absent or empty R still counts.
       {"path~=C=-c:\\commands", {"PATH=C:\\DOS;C:\\COMMANDS"}, {"PATH=C:\\DOS;"}, {}, {}, true},
-      {"a=-b", {"abAB"}, {"aAB"}, {}, {}, true}, {"abc=-x", {"abcx", "x"}, {"abc", "x"}, {}, {}, true},
-      {"abc=-zz", {"abc"}, {"abc"}, {}, {}, true}, {"abc=-", {"abc"}, {"abc"}, {}, {}, true},
+      {"a=-b", {"abAB"}, {"aAB"}, {}, {}, true},
+      {"abc=-x", {"abcx", "x"}, {"abc", "x"}, {}, {}, true},
+      {"abc=-zz", {"abc"}, {"abc"}, {}, {}, true},
+      {"abc=-", {"abc"}, {"abc"}, {}, {}, true},
       // AddToLine: at the end of the line, again on each application.
       {"path~=C=+;c:\\dos", {"PATH=C:\\DOS", "rem"}, {"PATH=C:\\DOS;c:\\dos", "rem"}, {}, {}, true},
       {"a=+X", {"abc"}, {"abcX"}, {}, {}, true},
       // ReplaceLine: every matching line, CR LF kept inside one body line, empty R leaves an empty line.
       {"line=@new", {"Line 1", "x", "LINE 2"}, {"new", "x", "new"}, {}, {}, true},
-      {"TestLine 3=@a~~b", {"testline 3"}, {"a\r\nb"}, {}, {}, true}, {"x=@", {"x"}, {""}, {}, {}, true},
+      {"TestLine 3=@a~~b", {"testline 3"}, {"a\r\nb"}, {}, {}, true},
+      {"x=@", {"x"}, {""}, {}, {}, true},
       // ForceReplace: like ReplaceLine, or R to the head when nothing matched.
       {"mouse=!m.com", {"MOUSE", "a", "mouse2"}, {"m.com", "a", "m.com"}, {}, {}, true},
       {"mouse=!m.com", {"a"}, {"a"}, {"m.com"}, {}, true},
       // AddAtStart, AddAtEnd and a line that is no directive.
-      {"START=s", {"a"}, {"a"}, {"s"}, {}, true}, {"END=e", {"a"}, {"a"}, {}, {"e"}, true},
+      {"START=s", {"a"}, {"a"}, {"s"}, {}, true},
+      {"END=e", {"a"}, {"a"}, {}, {"e"}, true},
       {"hello", {"hello"}, {"hello"}, {}, {}, false},
   };
   for (const EditRow& row : rows) {
@@ -118,7 +125,9 @@ struct CapacityRow {
 
 TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
   const CapacityRow rows[] = {
-      {"START=x", 100, 0, "start"}, {"nomatch=!x", 100, 0, "start"}, {"END=x", 0, 100, "end"},
+      {"START=x", 100, 0, "start"},
+      {"nomatch=!x", 100, 0, "start"},
+      {"END=x", 0, 100, "end"},
   };
   for (const CapacityRow& row : rows) {
     Reporting run = test::ConsoleReporting();
@@ -141,7 +150,8 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
   far.DefinitionFileName = "defs.txt";
   far.DefinitionLineNumber = (std::int64_t{1} << 31) + 5;
   WorkBuffer full = MakeWork({"a"}, {}, Lines(100, "t"));
-  EXPECT_EQ(Apply(far, full, {"END=x"}), "Error in defs.txt Line:2147483653 work.txt has more than 100 lines at end\r\n");
+  EXPECT_EQ(Apply(far, full, {"END=x"}),
+            "Error in defs.txt Line:2147483653 work.txt has more than 100 lines at end\r\n");
 
   // The 100th line itself still fits.
   Reporting run = test::ConsoleReporting();
@@ -162,11 +172,19 @@ TEST(EditOperationsTest, DebugModeTracesEveryOperation) {
   EXPECT_EQ(console,  // one line here per directive
             "  Add at Start : s\r\n"
             "  Add at End : e\r\n"
-            " Replace path by P\r\n" "Changed path to P at Line : 1\r\n" "Changed path to P at Line : 2\r\n"
-            " Replace p by ;x\r\n" "Added ;x to Line : 1\r\n" "Added ;x to Line : 2\r\n"
-            " Replace p by X\r\n" "Removed X from Line : 1\r\n" "Removed X from Line : 2\r\n"
-            " Replace other by o\r\np\r\n" "Replaced in Line : 3\r\n"
-            " Replace zzz by f\r\n" "Force Replacement not found, added to start\r\n"
+            " Replace path by P\r\n"
+            "Changed path to P at Line : 1\r\n"
+            "Changed path to P at Line : 2\r\n"
+            " Replace p by ;x\r\n"
+            "Added ;x to Line : 1\r\n"
+            "Added ;x to Line : 2\r\n"
+            " Replace p by X\r\n"
+            "Removed X from Line : 1\r\n"
+            "Removed X from Line : 2\r\n"
+            " Replace other by o\r\np\r\n"
+            "Replaced in Line : 3\r\n"
+            " Replace zzz by f\r\n"
+            "Force Replacement not found, added to start\r\n"
             " Replace zzz by q\r\n"
             " Replace a=b by c\r\n");
   EXPECT_EQ(work.BodyLines.Lines(), (Lines{"P=c:\\dos;", "P=;x", "o\r\np"}));

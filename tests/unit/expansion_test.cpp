@@ -9,9 +9,9 @@ namespace {
 TEST(FindDelimiterPairTest, TheCloseStartsAtLeastOneByteAfterTheOpeningEnds) {
   constexpr std::size_t None = std::string_view::npos;
   const std::tuple<std::string, std::size_t, std::size_t> rows[] = {
-      {"", None, None},     {"abc", None, None},  {"~%", 0, None},       {"~%~%", 0, None},
-      {"~%X~%", 0, 3},      {"~%~%X~%", 0, 5},    {"ab~%c~%d", 2, 5},    {"~%%~%", 0, 3},
-      {"~%~~%", 0, 3},      {"~%A~%~%B~%", 0, 3}, {"x~%~%", 1, None},    {"~%AB", 0, None},
+      {"", None, None}, {"abc", None, None},  {"~%", 0, None},    {"~%~%", 0, None},
+      {"~%X~%", 0, 3},  {"~%~%X~%", 0, 5},    {"ab~%c~%d", 2, 5}, {"~%%~%", 0, 3},
+      {"~%~~%", 0, 3},  {"~%A~%~%B~%", 0, 3}, {"x~%~%", 1, None}, {"~%AB", 0, None},
   };
   for (const auto& [line, open, close] : rows) {
     const DelimiterPair pair = FindDelimiterPair(line, VariableDelimiter);
@@ -59,7 +59,10 @@ TEST(ExpandVariablesTest, ReferencesAreReplacedLeftmostFirstAndTheLineSearchedAg
       {"self reference stops after 1000", {"SELF=x~%SELF~%"}, "~%SELF~%", std::string(1000, 'x') + "~%SELF~%"},
       {"value completes a delimiter before it", {"A=%B~%", "B=x"}, "~~%A~%", "x"},
       {"value completes a delimiter mid-line", {"A=%B~%", "B=y"}, "x~~%A~%", "xy"},
-      {"growing at the end stops after 1000", {"G=ab~%G~%"}, "<~%G~%>", [] {
+      {"growing at the end stops after 1000",
+       {"G=ab~%G~%"},
+       "<~%G~%>",
+       [] {
          std::string expected = "<";
          for (int i = 0; i < 1000; ++i) expected += "ab";
          return expected + "~%G~%>";

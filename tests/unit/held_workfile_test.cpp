@@ -70,10 +70,10 @@ TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
     std::uint64_t maxBytes;
     HoldResult result;
   } rows[] = {
-      {dir.Path("w.txt"), 5, HoldResult::Held},       {dir.Path("w.txt"), 4, HoldResult::TooLarge},
-      {dir.Path("link2"), 5, HoldResult::Held},       {dir.Path("sub"), 5, HoldResult::NotRegular},
-      {"/dev/null", 5, HoldResult::NotRegular},       {dir.Path("loop"), 5, HoldResult::Failed},
-      {dir.Path("missing"), 5, HoldResult::Failed},   {dir.Path("w.txt/x"), 5, HoldResult::Failed},
+      {dir.Path("w.txt"), 5, HoldResult::Held},     {dir.Path("w.txt"), 4, HoldResult::TooLarge},
+      {dir.Path("link2"), 5, HoldResult::Held},     {dir.Path("sub"), 5, HoldResult::NotRegular},
+      {"/dev/null", 5, HoldResult::NotRegular},     {dir.Path("loop"), 5, HoldResult::Failed},
+      {dir.Path("missing"), 5, HoldResult::Failed}, {dir.Path("w.txt/x"), 5, HoldResult::Failed},
   };
   for (const auto& row : rows) {
     HeldWorkfile held;

@@ -20,10 +20,11 @@ TEST(LintTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
     std::string line;
     bool flagged;
   } rows[] = {
-      {"STRAT=x", true},  {"Sart=x", true},   {"SSTART=x", true}, {"STARR=x", true}, {"SRART=x", true},
-      {"EDN=x", true},    {"NED=x", true},    {"ENDD=x", true},   {"EEND=x", true},  {"START =x", true},
+      {"STRAT=x", true},  {"Sart=x", true},    {"SSTART=x", true},   {"STARR=x", true}, {"SRART=x", true},
+      {"EDN=x", true},    {"NED=x", true},     {"ENDD=x", true},     {"EEND=x", true},  {"START =x", true},
       {"end  =x", true},  {"STARTS=x", false}, {"STARTUP=x", false}, {"ENDS=x", false}, {"AND=x", false},
-      {"SEND=x", false},  {"STAR T=x", false}, {"EN=x", false},   {"tart=x", true}, {"STATE=x", false}, {"START=x", false},
+      {"SEND=x", false},  {"STAR T=x", false}, {"EN=x", false},      {"tart=x", true},  {"STATE=x", false},
+      {"START=x", false},
   };
   for (const Row& row : rows) {
     bool flagged = false;
@@ -39,8 +40,8 @@ TEST(LintTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
     std::string line;
     bool flagged;
   } rows[] = {
-      {"abc = @x", true},  {"abc =  !x", true}, {"abc = -x", true}, {"abc\t= +x", true}, {"abc= @x", false},
-      {"abc =@x", false},  {"abc = x", false},  {"abc =+ @x", false}, {"abc =", false},
+      {"abc = @x", true}, {"abc =  !x", true}, {"abc = -x", true},   {"abc\t= +x", true}, {"abc= @x", false},
+      {"abc =@x", false}, {"abc = x", false},  {"abc =+ @x", false}, {"abc =", false},
   };
   for (const Row& row : rows) {
     bool flagged = false;
@@ -53,8 +54,8 @@ TEST(LintTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
 
 TEST(LintTest, LinesTheRunTakesAsMeantStayQuiet) {
   test::ScopedEnvironment environment({"USERNAME=demo", "EMPTY="});
-  for (std::string line : {"", "   ", "' ~%NOPE~% in a comment", "[debug]", "  [Debug]  ", "netx /=vlm /",
-                                  "mouse=!m", "path~=C=+;c:\\dos", "a=b=c", "x=~%username~%", "x=~%EMPTY~%"}) {
+  for (std::string line : {"", "   ", "' ~%NOPE~% in a comment", "[debug]", "  [Debug]  ", "netx /=vlm /", "mouse=!m",
+                           "path~=C=+;c:\\dos", "a=b=c", "x=~%username~%", "x=~%EMPTY~%"}) {
     EXPECT_TRUE(FindingsUnderSection(line).empty()) << line;
   }
 }

@@ -119,20 +119,24 @@ TEST(WorkfileDiffTest, FormsOfHunksAndNotes) {
       // A change at the top: no context before it; one line shown as "-1".
       {"a\r\nb\r\n", {"a=@A"}, {"@@ -1,2 +1,2 @@", "-a", "+A", " b"}},
       // Six unchanged lines between two changes keep them in one hunk ...
-      {"x\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\nx\r\n", {"x=@y"},
+      {"x\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\nx\r\n",
+       {"x=@y"},
        {"@@ -1,8 +1,8 @@", "-x", "+y", " 1", " 2", " 3", " 4", " 5", " 6", "-x", "+y"}},
       // ... seven make two.
-      {"x\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\nx\r\n", {"x=@y"},
+      {"x\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\nx\r\n",
+       {"x=@y"},
        {"@@ -1,4 +1,4 @@", "-x", "+y", " 1", " 2", " 3", "@@ -6,4 +6,4 @@", " 5", " 6", " 7", "-x", "+y"}},
       // An empty Workfile: the old side is "-0,0".
       {"", {"END=e"}, {"@@ -0,0 +1 @@", "+e"}},
       // A changed last line without a line end says so in the hunk.
       {"a\r\nb", {"b=@c"}, {"@@ -1,2 +1,2 @@", " a", "-b", "\\ No newline at end of file", "+c"}},
       // The echo-off line far down moves up: removed there, added on top.
-      {"1\r\n2\r\n3\r\n4\r\n5\r\necho off\r\n", {"5=+!"},
+      {"1\r\n2\r\n3\r\n4\r\n5\r\necho off\r\n",
+       {"5=+!"},
        {"@@ -1,6 +1,6 @@", "+@Echo Off", " 1", " 2", " 3", " 4", "-5", "-echo off", "+5!"}},
       // Notes name the lines whose hidden changes a kept line hides.
-      {"a\nb \r\nc", {"a=@A"},
+      {"a\nb \r\nc",
+       {"a=@A"},
        {"\\ Trailing blanks removed: line 2", "\\ Line end CR LF added to the last line: line 3", "@@ -1,3 +1,3 @@",
         "-a", "+A", " b", " c"}},
   };
@@ -150,9 +154,10 @@ TEST(WorkfileDiffTest, LongListsOfLinesAreCut) {
   Previewed previewed = Preview(oldText, {"END=e"});
   Lines lines = Diff(oldText, previewed.work, previewed.newText);
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2],
-            "\\ Trailing blanks removed: lines 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31, 33, 35, 37, 39 "
-            "and 10 more");
+  EXPECT_EQ(
+      lines[2],
+      "\\ Trailing blanks removed: lines 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31, 33, 35, 37, 39 "
+      "and 10 more");
 }
 
 // Random Workfiles and directives: the diff, applied as a patch to the
@@ -161,7 +166,7 @@ TEST(WorkfileDiffTest, LongListsOfLinesAreCut) {
 TEST(WorkfileDiffTest, HunksTurnTheOldLinesIntoTheNewOnes) {
   std::mt19937 random(11);
   const Lines words = {"path=c:\\dos", "rem x", "@echo off", "ECHO OFF ", "set a=b  ", "x\ty", "", "  lead", "mouse"};
-  const Lines directives = {"path~=C=+;c:\\u", "rem=@REM", "x=-y",     "mouse=!m~~n", "START=s", "END=e",
+  const Lines directives = {"path~=C=+;c:\\u", "rem=@REM", "x=-y",      "mouse=!m~~n", "START=s", "END=e",
                             "set= SET",        "lead=@",   "echo=echo", "a=+~~tail",   "zz=!top"};
   const Lines ends = {"\r\n", "\n", "\r\n", " \r\n", "\r\r\n"};
   for (int round = 0; round < 200; ++round) {
@@ -169,9 +174,13 @@ TEST(WorkfileDiffTest, HunksTurnTheOldLinesIntoTheNewOnes) {
     int lines = static_cast<int>(random() % 30);
     for (int i = 0; i < lines; ++i) oldText += words[random() % words.size()] + ends[random() % ends.size()];
     if (random() % 4 == 0) oldText += "last";
-    if (random() % 8 == 0) oldText += "\x1a" "after";
+    if (random() % 8 == 0)
+      oldText +=
+          "\x1a"
+          "after";
     Lines chosen;
-    for (int i = static_cast<int>(random() % 4); i >= 0; --i) chosen.push_back(directives[random() % directives.size()]);
+    for (int i = static_cast<int>(random() % 4); i >= 0; --i)
+      chosen.push_back(directives[random() % directives.size()]);
     Previewed previewed = Preview(oldText, chosen);
     std::string disk = oldText;
     if (round % 5 == 0) disk += "grown\r\n";  // changed since the load
@@ -186,7 +195,8 @@ TEST(WorkfileDiffTest, HunksTurnTheOldLinesIntoTheNewOnes) {
 
 TEST(WorkfileDiffTest, SameBytesAndUnreadableOldText) {
   Previewed same = Preview("a\r\n", {"a=a"});
-  EXPECT_EQ(Diff(same.oldText, same.work, same.newText), (Lines{"--- w.txt", "+++ w.txt (after)", "\\ Rewritten with the same bytes"}));
+  EXPECT_EQ(Diff(same.oldText, same.work, same.newText),
+            (Lines{"--- w.txt", "+++ w.txt (after)", "\\ Rewritten with the same bytes"}));
 
   Previewed gone = Preview("a\r\n", {"END=b"});
   Lines lines;

@@ -12,9 +12,7 @@ namespace zubra32 {
 namespace {
 
 // The operation an operator character selects; ' ' for none: the text is changed.
-ReplaceOperation Op(char character) {
-  return OperationOfCharacter(character).value_or(ReplaceOperation::ChangeText);
-}
+ReplaceOperation Op(char character) { return OperationOfCharacter(character).value_or(ReplaceOperation::ChangeText); }
 
 // The replace family as stated, one plain search per upper-cased line: the
 // model that the body's whole-block search, with lines edited in place and
@@ -93,10 +91,16 @@ TEST(ReplaceScanTest, BytesOfTheBlockOutsideTheLinesAreNeverFound) {
       {"a needle across a line end", "xa\nby\n", {"a\nb", "+", "!"}, {"xa", "by"}},
       {"the echo-off line", "@echo off\r\nx\r\n", {"echo", "+", "!"}, {"x"}},
       {"a shortened line", "abcd\r\nz\r\n", {"abcd", "-", "cd", "cd", "+", "!"}, {"ab", "z"}},
-      {"a line replaced by a longer one", "abcd\r\nz\r\n", {"ab", "@", "longer line", "cd", "+", "!"},
+      {"a line replaced by a longer one",
+       "abcd\r\nz\r\n",
+       {"ab", "@", "longer line", "cd", "+", "!"},
        {"longer line", "z"}},
       {"a CR inside a line", "ab\rcd\r\n", {"ab", "+", "!", "\rcd", "+", "?"}, {"abcd!"}},
-      {"a Ctrl-Z and what follows", "ab\r\n\x1a" "cd\r\n", {"cd", "+", "!"}, {"ab"}},
+      {"a Ctrl-Z and what follows",
+       "ab\r\n\x1a"
+       "cd\r\n",
+       {"cd", "+", "!"},
+       {"ab"}},
   };
   test::ScratchDir dir;
   for (const LeftoverRow& row : rows) {
@@ -183,8 +187,7 @@ TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
   for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", Op('+'), ";x");
   ReplaceScan(run, work, "NETX /", Op(' '), "vlm /");
   ReplaceScan(run, work, "REM X", Op('@'), "done");
-  EXPECT_EQ(work.BodyLines.Lines(),
-            (std::vector<std::string>{"Path=C:\\DOS;x;x;x;x;x;x;x;x;x;x", "vlm /ps", "done"}));
+  EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"Path=C:\\DOS;x;x;x;x;x;x;x;x;x;x", "vlm /ps", "done"}));
   EXPECT_EQ(work.HeadLines, (std::vector<std::string>{"@Echo Off"}));
 }
 

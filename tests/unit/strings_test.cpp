@@ -1,6 +1,6 @@
+#include "runtime/strings.h"
 #include "runtime/environment.h"
 #include "runtime/file_system.h"
-#include "runtime/strings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -38,10 +38,14 @@ struct TrimRow {
 
 TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
   const TrimRow rows[] = {
-      {"\t x y\r", "x y", "\t x y"},      {"", "", ""},
-      {"\0\0\0"s, "", ""},                 {"\x01\x1f \n\r\t", "", ""},
-      {"\0a\0b\0"s, "a\0b"s, "\0a\0b"s}, {"\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0"},
-      {" \x7f\xff ", "\x7f\xff", " \x7f\xff"}, {"!", "!", "!"},
+      {"\t x y\r", "x y", "\t x y"},
+      {"", "", ""},
+      {"\0\0\0"s, "", ""},
+      {"\x01\x1f \n\r\t", "", ""},
+      {"\0a\0b\0"s, "a\0b"s, "\0a\0b"s},
+      {"\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0"},
+      {" \x7f\xff ", "\x7f\xff", " \x7f\xff"},
+      {"!", "!", "!"},
   };
   for (const TrimRow& row : rows) {
     EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
@@ -69,13 +73,20 @@ struct EnvRow {
 
 TEST(GetEnvTest, NamesMatchWholeWithAsciiCaseFoldedAndTheFirstEntryWins) {
   const EnvRow rows[] = {
-      {{"Path=/bin"}, "path", "/bin"},                  {{"Path=/bin"}, "PAT", ""},
-      {{"PATH_EXTRA=1", "PATH=2"}, "path", "2"},        {{"Path=first", "PATH=second"}, "PATH", "first"},
-      {{"PATH=second", "Path=first"}, "path", "second"}, {{"A=b=c"}, "a", "b=c"},
-      {{"EMPTY="}, "empty", ""},                        {{"X=1"}, "Y", ""},
-      {{"X=1"}, "X=1", ""},                             {{}, "PATH", ""},
-      {{"=C:=x", "A=1"}, "", "C:=x"},                   {{"[=1", "@=2"}, "{", ""},
-      {{"@=2"}, "`", ""},                               {{"\xE9T\xE9=1"}, "\xC9T\xC9", ""},
+      {{"Path=/bin"}, "path", "/bin"},
+      {{"Path=/bin"}, "PAT", ""},
+      {{"PATH_EXTRA=1", "PATH=2"}, "path", "2"},
+      {{"Path=first", "PATH=second"}, "PATH", "first"},
+      {{"PATH=second", "Path=first"}, "path", "second"},
+      {{"A=b=c"}, "a", "b=c"},
+      {{"EMPTY="}, "empty", ""},
+      {{"X=1"}, "Y", ""},
+      {{"X=1"}, "X=1", ""},
+      {{}, "PATH", ""},
+      {{"=C:=x", "A=1"}, "", "C:=x"},
+      {{"[=1", "@=2"}, "{", ""},
+      {{"@=2"}, "`", ""},
+      {{"\xE9T\xE9=1"}, "\xC9T\xC9", ""},
       {{"\xE9t\xE9=1"}, "\xE9T\xE9", "1"},
       {{"LONG=" + std::string(300, 'v')}, "long", std::string(255, 'v')},
       {{"EXACT=" + std::string(255, 'w')}, "EXACT", std::string(255, 'w')},
@@ -92,12 +103,18 @@ TEST(FileExistsTest, OnlyAFileCountsAndThePatternsFirstMatchDecides) {
   for (const char* name : {"file.txt", ".hidden", "m_b", "n_a"}) test::WriteFileBytes(dir.Path(name), "x");
 
   const std::pair<std::string, bool> rows[] = {
-      {dir.Path("file.txt"), true}, {dir.Path(".hidden"), true}, {dir.Path("sub"), false},
-      {dir.Path("missing"), false}, {"", false},                 {dir.Path("fil*"), true},
-      {dir.Path("file.tx?"), true}, {dir.Path("q*"), false},
+      {dir.Path("file.txt"), true},
+      {dir.Path(".hidden"), true},
+      {dir.Path("sub"), false},
+      {dir.Path("missing"), false},
+      {"", false},
+      {dir.Path("fil*"), true},
+      {dir.Path("file.tx?"), true},
+      {dir.Path("q*"), false},
       {dir.Path("m_*"), false},  // m_a, a directory, sorts first
       {dir.Path("n_*"), true},   // n_a, a file, sorts first
-      {dir.Path("file.txt") + "\0junk"s, true}, {dir.Path("sub") + "\0/../file.txt"s, false},
+      {dir.Path("file.txt") + "\0junk"s, true},
+      {dir.Path("sub") + "\0/../file.txt"s, false},
   };
   for (const auto& [name, exists] : rows) EXPECT_EQ(FileExists(name), exists) << testing::PrintToString(name);
 }

@@ -34,11 +34,25 @@ std::vector<std::string> ReadAllLines(const std::string& bytes) {
 
 TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
   std::vector<ReadRow> rows = {
-      {"no line end", "xyz", {"xyz"}},           {"mixed line ends", "x\r\ny\nz", {"x", "y", "z"}},
-      {"lone CR joins", "x\ry\n", {"xy"}},      {"CRs before LF", "x\r\r\ny\r", {"x", "y"}},
-      {"final LF adds no line", "x\n", {"x"}},  {"empty lines", "\n\r\n", {"", ""}},
-      {"empty file", "", {}},                    {"Ctrl-Z first", "\x1a" "abc\n", {}},
-      {"Ctrl-Z mid-line", "ab\x1a" "cd\nef\n", {"ab"}}, {"Ctrl-Z after LF", "ab\n\x1a" "cd\n", {"ab"}},
+      {"no line end", "xyz", {"xyz"}},
+      {"mixed line ends", "x\r\ny\nz", {"x", "y", "z"}},
+      {"lone CR joins", "x\ry\n", {"xy"}},
+      {"CRs before LF", "x\r\r\ny\r", {"x", "y"}},
+      {"final LF adds no line", "x\n", {"x"}},
+      {"empty lines", "\n\r\n", {"", ""}},
+      {"empty file", "", {}},
+      {"Ctrl-Z first",
+       "\x1a"
+       "abc\n",
+       {}},
+      {"Ctrl-Z mid-line",
+       "ab\x1a"
+       "cd\nef\n",
+       {"ab"}},
+      {"Ctrl-Z after LF",
+       "ab\n\x1a"
+       "cd\n",
+       {"ab"}},
       {"NUL, TAB and high bytes kept", "a\0b\t\x80\xff\n"s, {"a\0b\t\x80\xff"s}},
   };
   // Each special byte at and around the end of the first block, for the
@@ -50,7 +64,10 @@ TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
     rows.push_back({"LF" + where, a + "\nb", {a, "b"}});
     rows.push_back({"CR" + where, a + "\rb\n", {a + "b"}});
     rows.push_back({"CR LF" + where, a + "\r\nb", {a, "b"}});
-    rows.push_back({"Ctrl-Z" + where, a + "\x1a" "b\n", {a}});
+    rows.push_back({"Ctrl-Z" + where,
+                    a + "\x1a"
+                        "b\n",
+                    {a}});
     rows.push_back({"LF then Ctrl-Z" + where, a + "\n\x1a", {a}});
   }
   for (const ReadRow& row : rows) EXPECT_EQ(ReadAllLines(row.bytes), row.lines) << row.name;
@@ -80,8 +97,10 @@ TEST(TextFileReadTest, ReadingStopsAtTheByteAndLineLimits) {
     std::size_t lines;
   };
   const std::vector<Row> rows = {
-      {bytes.size(), SIZE_MAX, false, false, 2},     {bytes.size() - 1, SIZE_MAX, true, false, 1},
-      {FileBufferSize, SIZE_MAX, true, false, 1},    {UINT64_MAX - 1, FileBufferSize + 10, false, false, 2},
+      {bytes.size(), SIZE_MAX, false, false, 2},
+      {bytes.size() - 1, SIZE_MAX, true, false, 1},
+      {FileBufferSize, SIZE_MAX, true, false, 1},
+      {UINT64_MAX - 1, FileBufferSize + 10, false, false, 2},
       {UINT64_MAX - 1, FileBufferSize + 9, false, true, 1},
   };
   for (const Row& row : rows) {
@@ -103,11 +122,17 @@ TEST(TextFileReadTest, ReadingStopsAtTheByteAndLineLimits) {
 
 TEST(TextFileReadTest, PeekShowsTheNextBytesAndSkipPassesOverThem) {
   test::ScratchDir dir;
-  test::WriteFileBytes(dir.Path("in.txt"), "\xEF\xBB\xBF" "first\nsecond");
+  test::WriteFileBytes(dir.Path("in.txt"),
+                       "\xEF\xBB\xBF"
+                       "first\nsecond");
   TextFile file;
   file.OpenRead(dir.Path("in.txt"));
-  EXPECT_EQ(file.Peek(4), "\xEF\xBB\xBF" "f");
-  EXPECT_EQ(file.Peek(4), "\xEF\xBB\xBF" "f");
+  EXPECT_EQ(file.Peek(4),
+            "\xEF\xBB\xBF"
+            "f");
+  EXPECT_EQ(file.Peek(4),
+            "\xEF\xBB\xBF"
+            "f");
   file.Skip(3);
   EXPECT_EQ(file.ReadLine(), "first");
   EXPECT_EQ(file.Peek(100), "second");
@@ -144,11 +169,15 @@ struct WriteRow {
 
 TEST(TextFileWriteTest, EveryLineEndsWithCrLfAndNothingOfTheOldFileRemains) {
   const WriteRow rows[] = {
-      {"empty line", {""}, "\r\n"},          {"CR LF inside", {"a\r\nb"}, "a\r\nb\r\n"},
-      {"nothing written", {}, ""},            {"several", {"x", "", "y"}, "x\r\n\r\ny\r\n"},
+      {"empty line", {""}, "\r\n"},
+      {"CR LF inside", {"a\r\nb"}, "a\r\nb\r\n"},
+      {"nothing written", {}, ""},
+      {"several", {"x", "", "y"}, "x\r\n\r\ny\r\n"},
       {"NUL and high bytes", {"\0\xff"s}, "\0\xff\r\n"s},
       {"beyond one block", {std::string(300, 'q'), "z"}, std::string(300, 'q') + "\r\nz\r\n"},
-      {"beyond a file's block", {std::string(FileBufferSize + 1, 'q'), "z"}, std::string(FileBufferSize + 1, 'q') + "\r\nz\r\n"},
+      {"beyond a file's block",
+       {std::string(FileBufferSize + 1, 'q'), "z"},
+       std::string(FileBufferSize + 1, 'q') + "\r\nz\r\n"},
   };
   for (const WriteRow& row : rows) {
     test::ScratchDir dir;
@@ -181,8 +210,10 @@ namespace {
 // the buffer's size.
 TEST(TextFileTest, MemoryReadsAsAFile) {
   const std::string longLine(FileBufferSize + 17, 'x');
-  for (const std::string& bytes : {std::string("a\r\nb\nc"), std::string("a\x1a" "b\n"), std::string(),
-                                   longLine + "\r\n" + longLine + "\n" + "end"}) {
+  for (const std::string& bytes : {std::string("a\r\nb\nc"),
+                                   std::string("a\x1a"
+                                               "b\n"),
+                                   std::string(), longLine + "\r\n" + longLine + "\n" + "end"}) {
     TextFile file;
     file.OpenReadMemory(bytes);
     std::vector<std::string> lines;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "runtime/console.h"
-#include "support/file_bytes.h"
 #include "runtime/reporting.h"
 #include "runtime/text_file.h"
+#include "support/file_bytes.h"
 
 extern char** environ;
 

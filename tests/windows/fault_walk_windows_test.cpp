@@ -125,8 +125,9 @@ const std::array<std::string, zubra32::platform::FaultKindCount> KindNames = {
 
 // What makes each kind of call fail in the walk.
 const std::array<DWORD, zubra32::platform::FaultKindCount> WalkErrors = {
-    ERROR_ACCESS_DENIED, ERROR_READ_FAULT, ERROR_ACCESS_DENIED, ERROR_DISK_FULL, ERROR_DISK_FULL,
-    ERROR_WRITE_FAULT,   ERROR_WRITE_FAULT, ERROR_WRITE_FAULT,  ERROR_UNABLE_TO_REMOVE_REPLACED};
+    ERROR_ACCESS_DENIED, ERROR_READ_FAULT,  ERROR_ACCESS_DENIED,
+    ERROR_DISK_FULL,     ERROR_DISK_FULL,   ERROR_WRITE_FAULT,
+    ERROR_WRITE_FAULT,   ERROR_WRITE_FAULT, ERROR_UNABLE_TO_REMOVE_REPLACED};
 
 std::string CrLf(const std::vector<std::string>& lines) {
   std::string text;
@@ -181,21 +182,21 @@ class Walk {
     // failed write-back on the line that closes the Workfile.
     definitionText_ = CrLf({
         "' A start-up script's edits, one section per Workfile.",  // 1
-        "[" + files_ + "missing.txt]",                              // 2: not found, status 2 before the rest
-        "END=ignored",                                               // 3
-        "[" + files_ + "autoexec.bat]",                             // 4
-        "START=rem Start-up file of ~%USERNAME~%",                   // 5
-        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",          // 6
-        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",               // 7
-        "END=rem Changed by ~%USERNAME~%",                           // 8
-        "[" + files_ + "unchanged.ini]",                            // 9: loaded, nothing applies
-        "no such text=@never",                                       // 10
-        "[" + files_ + "config.sys]",                               // 11
-        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",                 // 12
-        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                          // 13
-        "[" + files_ + "big.txt]",                                  // 14
-        "of a long=+ (edited)",                                      // 15
-        "END=the end",                                               // 16
+        "[" + files_ + "missing.txt]",                             // 2: not found, status 2 before the rest
+        "END=ignored",                                             // 3
+        "[" + files_ + "autoexec.bat]",                            // 4
+        "START=rem Start-up file of ~%USERNAME~%",                 // 5
+        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",         // 6
+        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",              // 7
+        "END=rem Changed by ~%USERNAME~%",                         // 8
+        "[" + files_ + "unchanged.ini]",                           // 9: loaded, nothing applies
+        "no such text=@never",                                     // 10
+        "[" + files_ + "config.sys]",                              // 11
+        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",               // 12
+        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                        // 13
+        "[" + files_ + "big.txt]",                                 // 14
+        "of a long=+ (edited)",                                    // 15
+        "END=the end",                                             // 16
     });
     sectionLine_ = {{"autoexec.bat", 4}, {"unchanged.ini", 9}, {"config.sys", 11}, {"big.txt", 14}};
     closeLine_ = {{"autoexec.bat", 9}, {"unchanged.ini", 11}, {"config.sys", 14}, {"big.txt", 16}};

@@ -105,8 +105,8 @@ platform::CommitResult ReplaceHeld(platform::HeldWorkfile& held, const std::stri
 // Loads and writes back `name` with `text`; false when any step fails.
 bool Replace(const std::string& name, const std::string& text) {
   platform::HeldWorkfile held;
-  bool replaced = Hold(name, held) == platform::HoldResult::Held &&
-                  ReplaceHeld(held, text) == platform::CommitResult::Replaced;
+  bool replaced =
+      Hold(name, held) == platform::HoldResult::Held && ReplaceHeld(held, text) == platform::CommitResult::Replaced;
   platform::ReleaseWorkfile(held);
   return replaced;
 }

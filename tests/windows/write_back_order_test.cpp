@@ -32,7 +32,7 @@ void Fail(const std::string& what) {
 
 // One recorded call: a flush of a file, or a call that puts a file in another's place.
 struct Call {
-  std::string kind;      // FlushFileBuffers, ReplaceFileA, MoveFileExA
+  std::string kind;  // FlushFileBuffers, ReplaceFileA, MoveFileExA
   bool ok = false;
   std::string file;      // volume serial and file index of the file flushed or put in place
   ULONGLONG size = 0;    // its size at the call
