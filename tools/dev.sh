@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Developer entry point.
 #   bash tools/dev.sh example   build, then run the shipped example on a scratch copy
-#   bash tools/dev.sh test      build, then run the unit and end-to-end tests
+#   bash tools/dev.sh test      check that includes point down a layer and the C++ is
+#                               formatted, build, then run the unit and end-to-end tests
 #   bash tools/dev.sh package   build, make the .deb with cpack and check it: it
 #                               unpacks, its program runs the shipped example,
 #                               its manual page renders without warnings,
@@ -32,8 +33,8 @@ usage() {
 # The Debian packages each command needs beyond the build tools, as
 # command:package (the command stands for its package) or a package alone.
 # acl and attr: the tests that check what a write-back keeps read ACLs and
-# attributes with them.
-test_tools=(setfacl:acl getfattr:attr)
+# attributes with them; clang-format: the check that the C++ is formatted.
+test_tools=(setfacl:acl getfattr:attr clang-format:clang-format)
 package_tools=(dpkg-shlibdeps:dpkg-dev groff:groff-base lintian:lintian hardening-check:devscripts)
 windows_tools=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine /usr/lib/wine/wine64:wine64)
 zip_tools=(unzip:unzip exiftool:libimage-exiftool-perl wrestool:icoutils)
@@ -404,6 +405,7 @@ case "$1" in
   test)
     bash "$root/tools/check_layers.sh"
     install_missing "${test_tools[@]}"
+    bash "$root/tools/check_format.sh"
     build_targets
     run_ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
     ;;
