@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/platform.h"
+#include "support/file_bytes.h"
 
 namespace platform = zubra32::platform;
 
@@ -34,23 +35,8 @@ std::string NewFolder(const char* name) {
   return folder + "\\";
 }
 
-void WriteFileBytes(const std::string& name, const std::string& bytes) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-std::string ReadFileBytes(const std::string& name) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::string bytes;
-  char buffer[256];
-  DWORD count = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0) bytes.append(buffer, count);
-  CloseHandle(file);
-  return bytes;
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 // The names in a folder, as the folder spells them.
 std::vector<std::string> Listing(const std::string& folder) {

@@ -20,6 +20,7 @@
 #include "driver/read_loop.h"
 #include "runtime/console.h"
 #include "runtime/text_file.h"
+#include "support/file_bytes.h"
 
 namespace {
 
@@ -147,23 +148,8 @@ Function Redirect(const char* name, Function wrapper) {
   return nullptr;
 }
 
-void WriteFileBytes(const std::string& name, const std::string& bytes) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-std::string ReadFileBytes(const std::string& name) {
-  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::string bytes;
-  char buffer[256];
-  DWORD count = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0) bytes.append(buffer, count);
-  CloseHandle(file);
-  return bytes;
-}
+using zubra32::test::ReadFileBytes;
+using zubra32::test::WriteFileBytes;
 
 std::string CrLf(const std::vector<std::string>& lines) {
   std::string text;
