@@ -19,6 +19,7 @@
 
 #include "driver/read_loop.h"
 #include "runtime/platform_faults.h"
+#include "support/walk_run.h"
 #include "unit/unit_test_support.h"
 
 namespace zubra32::platform {
@@ -63,16 +64,10 @@ namespace zubra32 {
 namespace {
 
 using platform::FaultKind;
+using namespace test;
 
 const std::array<std::string, platform::FaultKindCount> KindNames = {
     "open", "read", "create temporary file", "write", "flush", "close", "rename", "directory flush", "replace"};
-
-// Lines of a file, each ended by CR LF.
-std::string CrLf(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text.append(line).append("\r\n");
-  return text;
-}
 
 class FaultWalk : public ::testing::Test {
  protected:
@@ -81,39 +76,15 @@ class FaultWalk : public ::testing::Test {
   void SetUp() override {
     files_ = scratch_.Path("files");
     definition_ = scratch_.Path("walk.def");
-    // Long enough (~150 KB) to take several reads and writes of the text-file buffer.
-    std::vector<std::string> big;
-    for (int i = 1; i <= 2400; ++i)
-      big.push_back("line " + std::to_string(i) + " of a file of about 150 KB, several buffers long");
     originals_ = {
         {"autoexec.bat", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/autoexec.bat")},
         {"config.sys", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/config.sys")},
         {"unchanged.ini", CrLf({"[boot]", "shell=progman.exe"})},
-        {"big.txt", CrLf(big)},
+        {"big.txt", BigWalkWorkfile()},
     };
-    // Line numbers matter: a failed load is reported on its section line, a
-    // failed write-back on the line that closes the Workfile.
-    std::vector<std::string> lines = {
-        "' A start-up script's edits, one section per Workfile.",  // 1
-        "[" + files_ + "/missing.txt]",                            // 2: not found, status 2 before the rest
-        "END=ignored",                                             // 3
-        "[" + files_ + "/autoexec.bat]",                           // 4
-        "START=rem Start-up file of ~%USERNAME~%",                 // 5
-        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",         // 6
-        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",              // 7
-        "END=rem Changed by ~%USERNAME~%",                         // 8
-        "[" + files_ + "/unchanged.ini]",                          // 9: loaded, nothing applies
-        "no such text=@never",                                     // 10
-        "[" + files_ + "/config.sys]",                             // 11
-        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",               // 12
-        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                        // 13
-        "[" + files_ + "/big.txt]",                                // 14
-        "of a long=+ (edited)",                                    // 15
-        "END=the end",                                             // 16
-    };
-    definitionText_ = CrLf(lines);
-    sectionLine_ = {{"autoexec.bat", 4}, {"unchanged.ini", 9}, {"config.sys", 11}, {"big.txt", 14}};
-    closeLine_ = {{"autoexec.bat", 9}, {"unchanged.ini", 11}, {"config.sys", 14}, {"big.txt", 16}};
+    definitionText_ = WalkDefinition(files_ + "/");
+    sectionLine_ = WalkSectionLine;
+    closeLine_ = WalkCloseLine;
   }
 
   void TearDown() override { platform::plan = {}; }

@@ -26,6 +26,7 @@
 #include "runtime/reporting.h"
 #include "runtime/text_file.h"
 #include "support/file_bytes.h"
+#include "support/walk_run.h"
 
 namespace zubra32::platform {
 
@@ -112,6 +113,7 @@ using zubra32::platform::plan;
 using zubra32::platform::Rule;
 using zubra32::test::ReadFileBytes;
 using zubra32::test::WriteFileBytes;
+using namespace zubra32::test;
 
 int failures = 0;
 
@@ -128,12 +130,6 @@ const std::array<DWORD, zubra32::platform::FaultKindCount> WalkErrors = {
     ERROR_ACCESS_DENIED, ERROR_READ_FAULT,  ERROR_ACCESS_DENIED,
     ERROR_DISK_FULL,     ERROR_DISK_FULL,   ERROR_WRITE_FAULT,
     ERROR_WRITE_FAULT,   ERROR_WRITE_FAULT, ERROR_UNABLE_TO_REMOVE_REPLACED};
-
-std::string CrLf(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
 
 // The files of a folder and their bytes.
 std::map<std::string, std::string> Files(const std::string& folder) {
@@ -167,39 +163,15 @@ class Walk {
     marker_ = "\\" + leaf + "\\files\\";
     definition_ = root_ + "walk.def";
     console_ = root_ + "console.txt";
-    // Long enough (~150 KB) to take several reads and writes of the text-file buffer.
-    std::vector<std::string> big;
-    for (int i = 1; i <= 2400; ++i) {
-      big.push_back("line " + std::to_string(i) + " of a file of about 150 KB, several buffers long");
-    }
     originals = {
         {"autoexec.bat", CrLf({"@ECHO OFF", "SET TEMP=C:\\WINDOWS\\TEMP", "C:\\MOUSE\\ctmouse.exe", "PATH C:\\DOS"})},
         {"config.sys", CrLf({"DEVICE=C:\\DOS\\HIMEM.SYS", "DOS=HIGH,UMB", "FILES=40"})},
         {"unchanged.ini", CrLf({"[boot]", "shell=progman.exe"})},
-        {"big.txt", CrLf(big)},
+        {"big.txt", BigWalkWorkfile()},
     };
-    // Line numbers matter: a failed load is reported on its section line, a
-    // failed write-back on the line that closes the Workfile.
-    definitionText_ = CrLf({
-        "' A start-up script's edits, one section per Workfile.",  // 1
-        "[" + files_ + "missing.txt]",                             // 2: not found, status 2 before the rest
-        "END=ignored",                                             // 3
-        "[" + files_ + "autoexec.bat]",                            // 4
-        "START=rem Start-up file of ~%USERNAME~%",                 // 5
-        "SET TEMP~==!SET TEMP=C:\\TEMP~~SET TMP=C:\\TEMP",         // 6
-        "ctmouse.exe=@LH C:\\MOUSE\\CTMOUSE.EXE /R4",              // 7
-        "END=rem Changed by ~%USERNAME~%",                         // 8
-        "[" + files_ + "unchanged.ini]",                           // 9: loaded, nothing applies
-        "no such text=@never",                                     // 10
-        "[" + files_ + "config.sys]",                              // 11
-        "DEVICE~=C:\\DOS\\HIMEM.SYS=- /TESTMEM:OFF",               // 12
-        "END=DEVICEHIGH=C:\\DOS\\ANSI.SYS",                        // 13
-        "[" + files_ + "big.txt]",                                 // 14
-        "of a long=+ (edited)",                                    // 15
-        "END=the end",                                             // 16
-    });
-    sectionLine_ = {{"autoexec.bat", 4}, {"unchanged.ini", 9}, {"config.sys", 11}, {"big.txt", 14}};
-    closeLine_ = {{"autoexec.bat", 9}, {"unchanged.ini", 11}, {"config.sys", 14}, {"big.txt", 16}};
+    definitionText_ = WalkDefinition(files_);
+    sectionLine_ = WalkSectionLine;
+    closeLine_ = WalkCloseLine;
     missingLine_ = ErrorLine(2, " File " + files_ + "missing.txt not found");
     SetEnvironmentVariableA("USERNAME", "alice");
   }
