@@ -141,6 +141,18 @@ TXT
 awk_lines='
 function word() { return words[int(rand() * nwords) + 1] }
 function mixcase(s, r) { r = rand(); return r < 0.33 ? toupper(s) : r < 0.66 ? tolower(s) : toupper(substr(s, 1, 1)) tolower(substr(s, 2)) }
+# The plan of W4 and W5: long.txt as one group, one directive for each of the
+# ten marks, the four replace-family operations in turn.
+function long_line_plan(dir, m, key) {
+  print "group\tlong.txt" > (dir "/plan")
+  for (m = 1; m <= 10; m++) {
+    key = sprintf("mark%02d", m)
+    if (m % 4 == 1) printf "change\t%s\tMARKED%02d\n", key, m > (dir "/plan")
+    if (m % 4 == 2) printf "add\t%s\t /M:%02d\n", key, m > (dir "/plan")
+    if (m % 4 == 3) printf "remove\t%s\tc:\\windows\\command\n", key > (dir "/plan")
+    if (m % 4 == 0) printf "replace\t%s\tREM long line %02d replaced\n", key, m > (dir "/plan")
+  }
+}
 # A line of exactly `width` bytes (no trailing blank) holding the given keys.
 function line(width, keys, n, i, text, at) {
   text = word()
@@ -212,14 +224,7 @@ gen_w4() {
       if (n == 1) { at = int(rand() * 3900) + 1; text = substr(text, length(k[1]) + 2); text = substr(text, 1, at) mixcase(k[1]) substr(text, at + 1, 3993 - at) "X" }
       printf "%s\r\n", substr(text, 1, 4000) > (dir "/orig/long.txt")
     }
-    print "group\tlong.txt" > (dir "/plan")
-    for (m = 1; m <= 10; m++) {
-      key = sprintf("mark%02d", m)
-      if (m % 4 == 1) printf "change\t%s\tMARKED%02d\n", key, m > (dir "/plan")
-      if (m % 4 == 2) printf "add\t%s\t /M:%02d\n", key, m > (dir "/plan")
-      if (m % 4 == 3) printf "remove\t%s\tc:\\windows\\command\n", key > (dir "/plan")
-      if (m % 4 == 0) printf "replace\t%s\tREM long line %02d replaced\n", key, m > (dir "/plan")
-    }
+    long_line_plan(dir)
   }' dir="$1" /dev/null
 }
 
@@ -243,14 +248,7 @@ gen_w5() {
       }
       printf "X\r\n" > (dir "/orig/long.txt")
     }
-    print "group\tlong.txt" > (dir "/plan")
-    for (m = 1; m <= 10; m++) {
-      key = sprintf("mark%02d", m)
-      if (m % 4 == 1) printf "change\t%s\tMARKED%02d\n", key, m > (dir "/plan")
-      if (m % 4 == 2) printf "add\t%s\t /M:%02d\n", key, m > (dir "/plan")
-      if (m % 4 == 3) printf "remove\t%s\tc:\\windows\\command\n", key > (dir "/plan")
-      if (m % 4 == 0) printf "replace\t%s\tREM long line %02d replaced\n", key, m > (dir "/plan")
-    }
+    long_line_plan(dir)
   }' dir="$1" /dev/null
 }
 
