@@ -65,13 +65,17 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 bool CloseFile(Handle handle, ErrorCode& error);
 
 // What a loaded Workfile was at its load: the file itself (its volume and
-// number there) and the size and last-write time it had.
+// number there), the size and last-write time it had, and the time of its
+// last change of any kind (text, times, attributes), which no user can set
+// back: a same-size change with its modification time restored still shows.
 struct FileIdentity {
   std::uint64_t Volume = 0;
   std::uint64_t FileNumber = 0;
   std::uint64_t Size = 0;
   std::int64_t ModifiedSeconds = 0;
   std::int64_t ModifiedNanoseconds = 0;
+  std::int64_t ChangedSeconds = 0;
+  std::int64_t ChangedNanoseconds = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 
@@ -84,7 +88,7 @@ struct HeldWorkfile {
   std::string NameInDirectory;       // POSIX: its name in that directory; Windows: its full final path
   std::string GivenName;             // as the section line names it
   FileIdentity Identity;             // at the load
-  bool Writable = false;             // opened for writing too: the system lets us write it
+  bool Writable = false;             // the system lets us write it (a run holds it open for writing then)
 };
 
 // How taking hold of a Workfile ended.
@@ -96,11 +100,17 @@ enum class HoldResult {
   Failed,      // could not be opened (`error` says why)
 };
 
-// Resolves `name` once (links followed), opens the regular file it leads to
-// and locks it against our other runs, waiting at most `lockWaitMilliseconds`.
-// A name that another run gave a new file while we waited is opened again.
-HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
-                        ErrorCode& error);
+// Resolves `name` once, opens the regular file it leads to and waits, at
+// most `lockWaitMilliseconds`, while another run that writes it holds it. The
+// system resolves the name, so its own rules on links apply; POSIX: our walk
+// to the file's directory must arrive at the same file, and as root a link is
+// followed only where root owns it or its owner owns what it leads to.
+// `forWriting` (a run): opened for writing too where we may, and locked
+// against our other runs until it is let go; otherwise (a preview) opened
+// for reading only and not locked. A name that another run gave a new file
+// while we waited is opened again.
+HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t maxBytes, int lockWaitMilliseconds,
+                        HeldWorkfile& held, ErrorCode& error);
 
 // Closes what HoldWorkfile opened, which ends the lock; nothing else happens.
 void ReleaseWorkfile(HeldWorkfile& held);
@@ -113,7 +123,7 @@ struct Replacement {
 };
 
 // Checks that the held Workfile may be replaced and creates the temporary
-// file exclusively beside it, readable by its owner only. False, with nothing
+// file exclusively beside it, with no permission bits at all. False, with nothing
 // left behind, when the file is read-only, not writable for us, or no
 // temporary file can be created there.
 bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
@@ -126,9 +136,10 @@ enum class CommitResult {
 };
 
 // Gives the temporary file everything the Workfile carries (owner and group,
-// then all mode bits, then its extended attributes: ACLs, security labels and
-// the rest), flushes it to disk, checks that the name still leads to the file
-// as loaded, renames it over that name and flushes the directory. Short of
+// then its extended attributes: ACLs, security labels and the rest, then all
+// mode bits; at no moment does it grant more than the Workfile), flushes it
+// to disk, checks that the name still leads to the file as loaded, renames it
+// over that name and flushes the directory. Short of
 // the rename, the Workfile is left as it was and the temporary file is removed.
 // A failed directory flush comes after the rename: the Workfile then already
 // holds the new text, and the failure is still reported, since the rename may

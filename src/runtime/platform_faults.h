@@ -23,8 +23,10 @@ enum class FaultKind {
                     // (renameat; on Windows MoveFileExA, after ReplaceFileA failed)
   DirectoryFlush,   // flushing the Workfile's directory after the rename (POSIX only)
   Replace,          // ReplaceFileA putting the temporary file in the Workfile's place (Windows only)
+  CopyAttributes,   // each step of giving the temporary file the Workfile's owner, extended
+                    // attributes and mode bits (POSIX only; ReplaceFileA does it on Windows)
 };
-constexpr int FaultKindCount = 9;
+constexpr int FaultKindCount = 10;
 
 // Asked before each such call with what the call works on: `handle` for calls
 // on an open file (InvalidHandle otherwise) and `name` for calls on a name

@@ -64,10 +64,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-bool IsCachedDirectory(int fd);
-
-// A descriptor closed when the object goes, unless released (or one of the
-// run's cached directories, which stay open).
+// A descriptor closed when the object goes, unless released.
 class Descriptor {
  public:
   explicit Descriptor(int fd = -1) : Fd(fd) {}
@@ -77,7 +74,7 @@ class Descriptor {
   int Get() const { return Fd; }
   int Release() { return std::exchange(Fd, -1); }
   void Reset(int fd = -1) {
-    if (Fd >= 0 && !IsCachedDirectory(Fd)) close(Fd);
+    if (Fd >= 0) close(Fd);
     Fd = fd;
   }
 
@@ -85,96 +82,33 @@ class Descriptor {
   int Fd;
 };
 
-// Splits a path at its last slash: the directory part ("." for none, "/" for
-// the root) and the last part (empty when the path ends in a slash).
-std::pair<std::string, std::string> SplitLast(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-// Opens the directory `path` names, relative to `base` (links followed), for
-// reading when we may and as a bare handle otherwise. A path too long for one
-// call is walked a part at a time, so any depth works.
-int OpenDirectoryAt(int base, const std::string& path) {
-  constexpr int Flags = O_DIRECTORY | O_CLOEXEC;
-  if (path.size() < PATH_MAX) {
-    int fd = openat(base, path.c_str(), O_RDONLY | Flags);
-    if (fd < 0 && errno == EACCES) fd = openat(base, path.c_str(), O_PATH | Flags);
-    if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+// The kernel's own open of a name, so that its rules on links apply (links
+// it protects are refused, /proc's links lead to the open file itself). A
+// name too long for one call is opened a run of whole parts at a time, each
+// run resolved by the kernel from the directory the run before it reached.
+int KernelOpen(const std::string& path, int flags) {
+  if (path.size() < PATH_MAX) return open(path.c_str(), flags | O_CLOEXEC);
+  constexpr int DirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  Descriptor current(open(path.front() == '/' ? "/" : ".", DirectoryFlags));
+  std::size_t at = 0;
+  while (current.Get() >= 0) {
+    at = std::min(path.find_first_not_of('/', at), path.size());
+    if (path.size() - at < PATH_MAX) return openat(current.Get(), path.c_str() + at, flags | O_CLOEXEC);
+    std::size_t end = path.rfind('/', at + PATH_MAX - 2);
+    if (end == std::string::npos || end <= at) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    current.Reset(openat(current.Get(), path.substr(at, end - at).c_str(), DirectoryFlags));
+    at = end;
   }
-  Descriptor current(openat(base, path.front() == '/' ? "/" : ".", O_PATH | Flags));
-  for (std::size_t at = 0; current.Get() >= 0 && at < path.size();) {
-    std::size_t end = std::min(path.find('/', at), path.size());
-    if (end > at) current.Reset(openat(current.Get(), path.substr(at, end - at).c_str(), O_PATH | Flags));
-    at = end + 1;
-  }
-  if (current.Get() < 0) return -1;
-  int readable = openat(current.Get(), ".", O_RDONLY | Flags);
-  return readable >= 0 ? readable : current.Release();
-}
-
-// The directory that holds what `path` names, and its name there.
-bool OpenParent(int base, const std::string& path, Descriptor& directory, std::string& name) {
-  auto [directoryPart, lastPart] = SplitLast(path);
-  directory.Reset(OpenDirectoryAt(base, directoryPart));
-  name = lastPart;
-  return directory.Get() >= 0;
-}
-
-// The directories that held Workfiles, each opened once: a later Workfile
-// in the same directory costs a stat of its path instead of an open and a
-// close. An entry is taken only while the path still leads to the very
-// directory it holds (the same device and number), so a directory put in
-// another's place, or a later run in the same process, gets its own.
-struct CachedDirectoryEntry {
-  std::string Path;
-  dev_t Device;
-  ino_t Number;
-  int Fd;
-};
-constexpr std::size_t MaxCachedDirectories = 32;
-std::vector<CachedDirectoryEntry> directoryCache;
-
-bool IsCachedDirectory(int fd) {
-  return std::any_of(directoryCache.begin(), directoryCache.end(),
-                     [fd](const CachedDirectoryEntry& entry) { return entry.Fd == fd; });
-}
-
-// Opens the directory `path` names (from the working directory), or gives
-// the cached handle of it.
-int OpenDirectoryCached(const std::string& path) {
-  struct stat status {};
-  if (path.size() >= PATH_MAX || stat(path.c_str(), &status) != 0) return OpenDirectoryAt(AT_FDCWD, path);
-  for (auto entry = directoryCache.begin(); entry != directoryCache.end(); ++entry) {
-    if (entry->Path != path) continue;
-    if (entry->Device == status.st_dev && entry->Number == status.st_ino) return entry->Fd;
-    // The path leads elsewhere now: the old handle is let go.
-    close(entry->Fd);
-    directoryCache.erase(entry);
-    break;
-  }
-  int fd = OpenDirectoryAt(AT_FDCWD, path);
-  if (fd < 0) return fd;
-  struct stat opened {};
-  if (directoryCache.size() < MaxCachedDirectories && fstat(fd, &opened) == 0 && opened.st_dev == status.st_dev &&
-      opened.st_ino == status.st_ino) {
-    directoryCache.push_back({path, opened.st_dev, opened.st_ino, fd});
-  }
-  return fd;
+  return -1;
 }
 
 EntryKind KindOf(const std::string& path) {
+  Descriptor named(KernelOpen(path, O_PATH));
   struct stat status {};
-  if (stat(path.c_str(), &status) != 0) {
-    // A path too long for one call is looked at from its directory.
-    Descriptor directory;
-    std::string name;
-    if (errno != ENAMETOOLONG || !OpenParent(AT_FDCWD, path, directory, name) ||
-        fstatat(directory.Get(), name.empty() ? "." : name.c_str(), &status, 0) != 0) {
-      return EntryKind::None;
-    }
-  }
+  if (named.Get() < 0 || fstat(named.Get(), &status) != 0) return EntryKind::None;
   return S_ISDIR(status.st_mode) ? EntryKind::Directory : EntryKind::File;
 }
 
@@ -188,43 +122,80 @@ bool CloseDescriptor(int fd, ErrorCode& error) {
   return !injected;
 }
 
-// Follows the symbolic links that `name` leads through to the entry at the
-// end, which need not exist: `directory` then holds it as `entry`, and
-// `status` what the last look at it found (`found` false when there is none).
-// Every step works from the directory handle of the step before.
-bool ResolveFinalEntry(const std::string& name, Descriptor& directory, std::string& entry, struct stat& status,
-                       bool& found, ErrorCode& error) {
-  constexpr int MaxLinkSteps = 40;
-  auto [directoryPart, lastPart] = SplitLast(name);
-  directory.Reset(OpenDirectoryCached(directoryPart));
-  entry = lastPart;
-  if (directory.Get() < 0) {
-    error = errno;
-    return false;
+// Splits a path into its parts, in order; empty parts (doubled slashes) go.
+void AppendParts(std::string_view path, std::vector<std::string>& parts) {
+  for (std::size_t at = 0; at < path.size();) {
+    std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) parts.emplace_back(path.substr(at, end - at));
+    at = end + 1;
   }
-  for (int step = 0; step < MaxLinkSteps; ++step) {
-    found = !entry.empty() && fstatat(directory.Get(), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!found) error = entry.empty() ? EISDIR : errno;
-    if (!found || !S_ISLNK(status.st_mode)) return true;
-    std::string target(PATH_MAX, '\0');
+}
+
+// Walks `name` a part at a time from directory handles to the entry at its
+// end: `directory` then holds the directory that holds it, `entry` its name
+// there, and `status` what it is (`found` false when it does not exist).
+// Links are followed, at most 40; as root only a link that root owns or
+// whose owner owns what it leads to: a link another user planted must not
+// take root's write to a file of someone else's.
+bool WalkToEntry(const std::string& name, Descriptor& directory, std::string& entry, struct stat& status, bool& found,
+                 ErrorCode& error) {
+  constexpr int MaxLinks = 40;
+  constexpr int DirectoryFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  // The parts still to walk, the next one last; a name ending in a slash ends in "." (the directory).
+  std::vector<std::string> parts;
+  AppendParts(name, parts);
+  if (parts.empty() || name.back() == '/') parts.emplace_back(".");
+  std::reverse(parts.begin(), parts.end());
+  directory.Reset(open(name.front() == '/' ? "/" : ".", DirectoryFlags));
+  int links = 0;
+  while (directory.Get() >= 0) {
+    entry = std::move(parts.back());
+    parts.pop_back();
+    if (!parts.empty()) {
+      int next = openat(directory.Get(), entry.c_str(), DirectoryFlags);
+      if (next >= 0) {
+        directory.Reset(next);
+        continue;
+      }
+      if (errno != ENOTDIR && errno != ELOOP) break;
+    }
+    found = fstatat(directory.Get(), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found && parts.empty() && errno == ENOENT) return true;
+    if (!found) break;
+    if (!S_ISLNK(status.st_mode)) {
+      if (parts.empty()) return true;
+      errno = ENOTDIR;
+      break;
+    }
+    if (++links > MaxLinks) {
+      errno = ELOOP;
+      break;
+    }
+    struct stat target {};
+    if (geteuid() == 0 && status.st_uid != 0 &&
+        (fstatat(directory.Get(), entry.c_str(), &target, 0) != 0 || target.st_uid != status.st_uid)) {
+      errno = EACCES;
+      break;
+    }
+    std::string text(PATH_MAX, '\0');
     ssize_t length;
-    while ((length = readlinkat(directory.Get(), entry.c_str(), target.data(), target.size())) ==
-           static_cast<ssize_t>(target.size())) {
-      target.resize(target.size() * 2);
+    while ((length = readlinkat(directory.Get(), entry.c_str(), text.data(), text.size())) ==
+           static_cast<ssize_t>(text.size())) {
+      text.resize(text.size() * 2);
     }
-    if (length < 0) {
-      error = errno;
-      return false;
+    if (length <= 0) {
+      if (length == 0) errno = ENOENT;
+      break;
     }
-    target.resize(static_cast<std::size_t>(length));
-    Descriptor next;
-    if (!OpenParent(directory.Get(), target, next, entry)) {
-      error = errno;
-      return false;
-    }
-    directory.Reset(next.Release());
+    text.resize(static_cast<std::size_t>(length));
+    // The link's parts take its place; an absolute link starts again at the root.
+    std::vector<std::string> linked;
+    AppendParts(text, linked);
+    if (parts.empty() && (linked.empty() || text.back() == '/')) linked.emplace_back(".");
+    parts.insert(parts.end(), linked.rbegin(), linked.rend());
+    if (text.front() == '/') directory.Reset(open("/", DirectoryFlags));
   }
-  error = ELOOP;
+  error = errno;
   return false;
 }
 
@@ -235,25 +206,46 @@ FileIdentity IdentityOf(const struct stat& status) {
   identity.Size = static_cast<std::uint64_t>(status.st_size);
   identity.ModifiedSeconds = status.st_mtim.tv_sec;
   identity.ModifiedNanoseconds = status.st_mtim.tv_nsec;
+  identity.ChangedSeconds = status.st_ctim.tv_sec;
+  identity.ChangedNanoseconds = status.st_ctim.tv_nsec;
   return identity;
 }
 
-// Takes the lock that keeps our other runs away from the file until it is
-// closed: exclusive on a file open for writing, shared on one we may only read
-// (we never write that one back, but it still waits for a run that does).
-// Polls until the deadline; false when another run still holds it then.
-bool LockUntil(int fd, bool exclusive, std::chrono::steady_clock::time_point deadline, ErrorCode& error) {
-  struct flock lock {};
-  lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
-  lock.l_whence = SEEK_SET;
+// Waits while a program that opened the file for writing holds a lock on it
+// (another run writing it back): a read lock, which anyone who may read the
+// file can take, holds nothing up. With `exclusive`, takes the write lock that
+// keeps our other runs waiting until the file is closed; where only read locks
+// stand in its way, the run goes on without it, and the write-back's check
+// that the file is still as loaded guards it instead. Polls until the
+// deadline; false when a writer still holds it then.
+bool WaitForWriters(int fd, bool exclusive, std::chrono::steady_clock::time_point deadline, ErrorCode& error) {
+  // A file system without such locks: nothing of ours can hold it.
+  auto unsupported = [] { return errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP; };
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
-    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
-      // A file system without such locks: nothing of ours can hold it.
-      if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) return true;
+    struct flock lock {};
+    lock.l_whence = SEEK_SET;
+    lock.l_type = F_WRLCK;
+    if (exclusive && fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+    if (exclusive && errno != EAGAIN && errno != EACCES && errno != EINTR) {
+      if (unsupported()) return true;
       error = errno;
       return false;
+    }
+    // Only a write lock stands in the way of a read lock: is there one?
+    lock = {};
+    lock.l_whence = SEEK_SET;
+    lock.l_type = F_RDLCK;
+    if (fcntl(fd, F_OFD_GETLK, &lock) != 0) {
+      if (unsupported()) return true;
+      error = errno;
+      return false;
+    }
+    if (lock.l_type == F_UNLCK) {
+      // Readers only, or the writer has just let go: one more try for the lock.
+      lock.l_type = F_WRLCK;
+      if (exclusive) fcntl(fd, F_OFD_SETLK, &lock);
+      return true;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       error = EWOULDBLOCK;
@@ -270,7 +262,7 @@ bool LockUntil(int fd, bool exclusive, std::chrono::steady_clock::time_point dea
 // The temporary file of a write-back in progress, for the signal handler:
 // its directory and its name there. Changed only while the cleanup signals
 // are blocked, read only by the handler.
-constexpr std::array<int, 5> CleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ};
+constexpr std::array<int, 4> CleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 volatile sig_atomic_t pendingDirectory = -1;
 char pendingName[NAME_MAX + 1];
 
@@ -362,29 +354,27 @@ bool ReadAttribute(int fd, const std::string& name, std::string& value) {
 // labels): a copy without them could widen access, so they must come along.
 bool GuardsAccess(const std::string& name) { return name.rfind("system.", 0) == 0 || name.rfind("security.", 0) == 0; }
 
-// Gives `to` the extended attributes of `from` and takes from it those that
-// `from` lacks (a directory's default ACL, a label of its own). Attributes of
-// other namespaces that we may not copy are left; one that guards access fails
-// the copy. `changed` tells whether any attribute of `to` was set or removed.
-bool CopyExtendedAttributes(int from, int to, bool& changed, ErrorCode& error) {
+// Takes from `to` the extended attributes that `from` lacks (the entries a
+// directory's default ACL gave it, a label of its own), then gives it those of
+// `from`. Attributes of other namespaces that we may not copy are left; one
+// that guards access fails the copy.
+bool CopyExtendedAttributes(int from, int to, ErrorCode& error) {
   std::vector<std::string> names, present;
   if (!ListAttributes(from, names) || !ListAttributes(to, present)) {
     error = errno;
     return false;
   }
-  std::string value;
-  for (const std::string& name : names) {
-    changed = true;
-    if (ReadAttribute(from, name, value) && fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0) continue;
-    if (GuardsAccess(name)) {
+  for (const std::string& name : present) {
+    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    if (fremovexattr(to, name.c_str()) != 0 && errno != ENODATA && GuardsAccess(name)) {
       error = errno;
       return false;
     }
   }
-  for (const std::string& name : present) {
-    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
-    changed = true;
-    if (fremovexattr(to, name.c_str()) != 0 && errno != ENODATA && GuardsAccess(name)) {
+  std::string value;
+  for (const std::string& name : names) {
+    if (ReadAttribute(from, name, value) && fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0) continue;
+    if (GuardsAccess(name)) {
       error = errno;
       return false;
     }
@@ -392,14 +382,18 @@ bool CopyExtendedAttributes(int from, int to, bool& changed, ErrorCode& error) {
   return true;
 }
 
-// Gives the new file what the old one carries: owner and group first (a
-// change of owner clears the set-user-ID and set-group-ID bits), then all
-// twelve mode bits, then the extended attributes. Without root, the group is
-// kept where we belong to it, and the set-user-ID bit only on a file that was
-// ours already: it must not come to name us instead of the old owner. Where
-// the group cannot be kept, the set-group-ID bit goes for the same reason.
+// Gives the new file what the old one carries. It was made with no
+// permission bits, so that it grants nobody anything on the way: first owner
+// and group, then the extended attributes (an ACL brings the permission bits
+// it implies, which are the old file's), and the mode bits last, all twelve.
+// Without root, the group is kept where we belong to it, and the set-user-ID
+// bit only on a file that was ours already: it must not come to name us
+// instead of the old owner. Where the group cannot be kept, the set-group-ID
+// bit goes for the same reason. Each step can be made to fail (or pause) in
+// the fault-injection build.
 bool CopyAttributes(int from, const struct stat& original, int to, ErrorCode& error) {
   mode_t mode = original.st_mode & 07777;
+  if (Fails(FaultKind::CopyAttributes, to, {}, error)) return false;
   if (geteuid() == 0) {
     if (fchown(to, original.st_uid, original.st_gid) != 0) {
       error = errno;
@@ -415,14 +409,11 @@ bool CopyAttributes(int from, const struct stat& original, int to, ErrorCode& er
       mode &= ~static_cast<mode_t>(S_ISGID);
     if (original.st_uid != copy.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
   }
-  bool changed = false;
-  if (fchmod(to, mode) != 0 || !CopyExtendedAttributes(from, to, changed, error)) {
-    if (error == 0) error = errno;
+  if (Fails(FaultKind::CopyAttributes, to, {}, error) || !CopyExtendedAttributes(from, to, error) ||
+      Fails(FaultKind::CopyAttributes, to, {}, error)) {
     return false;
   }
-  // Setting an ACL sets the permission bits from it and may drop set-group-ID.
-  struct stat copy {};
-  if (changed && (fstat(to, &copy) != 0 || ((copy.st_mode & 07777) != mode && fchmod(to, mode) != 0))) {
+  if (fchmod(to, mode) != 0) {
     error = errno;
     return false;
   }
@@ -459,6 +450,8 @@ void Initialize(int argc, char** argv) {
   startArguments.assign(argv, argv + argc);
   // Output failures never end the run: a reader that went away is a failed write, not a signal.
   signal(SIGPIPE, SIG_IGN);
+  // Nor does the file-size limit: a write past it fails (EFBIG) like any other.
+  signal(SIGXFSZ, SIG_IGN);
   // The signals that end a process remove a pending temporary file first; a
   // signal ignored when we started (nohup, a background job) stays ignored.
   for (int signal : CleanupSignals) {
@@ -591,66 +584,91 @@ bool StillAsLoaded(const HeldWorkfile& held) {
          IdentityOf(open) == held.Identity;
 }
 
-HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
-                        ErrorCode& error) {
+HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t maxBytes, int lockWaitMilliseconds,
+                        HeldWorkfile& held, ErrorCode& error) {
   ReleaseWorkfile(held);
   held.GivenName = name;
   if (Fails(FaultKind::Open, InvalidHandle, name, error)) return HoldResult::Failed;
+  const std::string path = OsName(name);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMilliseconds);
-  for (;;) {
-    Descriptor directory;
-    std::string entry;
-    struct stat status {};
-    bool found = false;
-    if (!ResolveFinalEntry(OsName(name), directory, entry, status, found, error)) return HoldResult::Failed;
-    // Only a regular file is ever opened: a device or pipe is not even touched.
-    if (entry.empty()) return HoldResult::NotRegular;  // the name ends in a slash: a directory
-    if (!found) return HoldResult::Failed;
-    if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
-    // Opened for writing as well when we may, for the exclusive lock; without
-    // waiting, and not through a link, should the entry change meanwhile.
-    // What was opened is looked at once the lock is taken.
-    constexpr int Flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    bool writable = true;
-    Descriptor file(openat(directory.Get(), entry.c_str(), O_RDWR | Flags));
-    if (file.Get() < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
-      writable = false;
-      file.Reset(openat(directory.Get(), entry.c_str(), O_RDONLY | Flags));
-    }
-    if (file.Get() < 0) {
+  auto same = [](const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; };
+  // The kernel and our walk disagree on where the name leads only for a
+  // moment while another program renames; for longer, the name is not one
+  // the write-back could replace (a /proc link to a deleted file, say).
+  for (int disagreements = 0; disagreements < 3;) {
+    // The kernel resolves the name first, with its own rules on links; only
+    // a regular file is ever opened: a device or pipe is not even touched.
+    struct stat kernels {
+    }, status{};
+    Descriptor named(KernelOpen(path, O_PATH));
+    if (named.Get() < 0 || fstat(named.Get(), &kernels) != 0) {
       error = errno;
       return HoldResult::Failed;
     }
-    if (!LockUntil(file.Get(), writable, deadline, error)) {
+    if (!S_ISREG(kernels.st_mode)) return HoldResult::NotRegular;
+    // The write-back needs the directory that holds the file: our walk must
+    // arrive at the very file the kernel opened.
+    Descriptor directory;
+    std::string entry;
+    bool found = false;
+    if (!WalkToEntry(path, directory, entry, status, found, error)) return HoldResult::Failed;
+    if (!found || !S_ISREG(status.st_mode) || !same(status, kernels)) {
+      ++disagreements;
+      continue;
+    }
+    // A directory we may read can be flushed after the rename; a bare handle cannot.
+    if (int readable = openat(directory.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); readable >= 0)
+      directory.Reset(readable);
+    // A run opens the file for writing too, when it may: only that lets it
+    // take the lock that keeps our other runs waiting. A preview reads it only.
+    constexpr int Flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    Descriptor file;
+    bool writable = false;
+    if (forWriting) {
+      file.Reset(openat(directory.Get(), entry.c_str(), O_RDWR | Flags));
+      writable = file.Get() >= 0;
+      if (!writable && errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY) {
+        error = errno;
+        return HoldResult::Failed;
+      }
+    } else {
+      writable = faccessat(directory.Get(), entry.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    if (file.Get() < 0) file.Reset(openat(directory.Get(), entry.c_str(), O_RDONLY | Flags));
+    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
+      error = errno;
+      return HoldResult::Failed;
+    }
+    if (!same(status, kernels)) {
+      ++disagreements;
+      continue;
+    }
+    if (!WaitForWriters(file.Get(), forWriting && writable, deadline, error)) {
       return error == EWOULDBLOCK ? HoldResult::Locked : HoldResult::Failed;
     }
     // While we waited, another run may have put a new file in the old one's
     // place: then that new file is the one to load.
-    struct stat named {};
-    if (fstat(file.Get(), &status) != 0) {
-      error = errno;
-      return HoldResult::Failed;
+    struct stat now {};
+    if (fstat(file.Get(), &status) != 0 || fstatat(directory.Get(), entry.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !same(now, status)) {
+      if (std::chrono::steady_clock::now() >= deadline) return HoldResult::Locked;
+      continue;
     }
-    if (!S_ISREG(status.st_mode)) return HoldResult::NotRegular;
-    if (fstatat(directory.Get(), entry.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == status.st_dev &&
-        named.st_ino == status.st_ino) {
-      if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return HoldResult::TooLarge;
-      held.File = file.Release();
-      held.Directory = directory.Release();
-      held.NameInDirectory = entry;
-      held.Identity = IdentityOf(status);
-      held.Writable = writable;
-      return HoldResult::Held;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return HoldResult::Locked;
+    if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return HoldResult::TooLarge;
+    held.File = file.Release();
+    held.Directory = directory.Release();
+    held.NameInDirectory = entry;
+    held.Identity = IdentityOf(status);
+    held.Writable = writable;
+    return HoldResult::Held;
   }
+  error = ESTALE;
+  return HoldResult::Failed;
 }
 
 void ReleaseWorkfile(HeldWorkfile& held) {
   if (held.File != InvalidHandle) close(static_cast<int>(held.File));
-  if (held.Directory != InvalidHandle && !IsCachedDirectory(static_cast<int>(held.Directory))) {
-    close(static_cast<int>(held.Directory));
-  }
+  if (held.Directory != InvalidHandle) close(static_cast<int>(held.Directory));
   held = HeldWorkfile{};
 }
 
@@ -669,7 +687,8 @@ bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorC
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = stem + RandomSuffix();
     CleanupSignalsBlocked blocked;
-    int fd = openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // No permission bits: the new text is nobody's to read until it has the Workfile's.
+    int fd = openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd >= 0) {
       SetPending(directory, temporary);
       replacement.TemporaryFile = fd;

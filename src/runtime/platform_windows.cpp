@@ -242,6 +242,12 @@ bool IdentityOf(HANDLE file, FileIdentity& identity) {
       static_cast<std::int64_t>((static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
                                 information.ftLastWriteTime.dwLowDateTime);
   identity.ModifiedNanoseconds = 0;
+  // The change time (text, times or attributes) cannot be set back by a user.
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    identity.ChangedSeconds = basic.ChangeTime.QuadPart;
+    identity.ChangedNanoseconds = 0;
+  }
   return true;
 }
 
@@ -404,8 +410,8 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 
 bool CloseFile(Handle handle, ErrorCode& error) { return CloseNative(ToNative(handle), error); }
 
-HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockWaitMilliseconds, HeldWorkfile& held,
-                        ErrorCode& error) {
+HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t maxBytes, int lockWaitMilliseconds,
+                        HeldWorkfile& held, ErrorCode& error) {
   ReleaseWorkfile(held);
   held.GivenName = name;
   const std::string opening = OpeningName(name);
@@ -435,6 +441,13 @@ HoldResult HoldWorkfile(std::string_view name, std::uint64_t maxBytes, int lockW
       }
       Sleep(pause);
       pause = std::min<DWORD>(pause * 2, 50);
+    }
+    // A preview only waits for a run that writes: it holds no lock itself.
+    if (!forWriting) {
+      OVERLAPPED where{};
+      where.Offset = LockOffsetLow;
+      where.OffsetHigh = LockOffsetHigh;
+      UnlockFileEx(file, 0, 1, 0, &where);
     }
     FileIdentity identity;
     if (!IdentityOf(file, identity)) {

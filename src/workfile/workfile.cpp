@@ -74,7 +74,8 @@ void LoadWorkfile(Reporting& report, WorkBuffer& work) {
   work.WorkfileModified = false;
 
   platform::ErrorCode error = 0;
-  switch (platform::HoldWorkfile(work.WorkfileName, MaxWorkfileBytes, WorkfileLockWait, work.Held, error)) {
+  switch (platform::HoldWorkfile(work.WorkfileName, work.Preview == nullptr, MaxWorkfileBytes, WorkfileLockWait,
+                                 work.Held, error)) {
     case platform::HoldResult::Held: break;
     case platform::HoldResult::TooLarge: return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
     case platform::HoldResult::Locked:

@@ -341,6 +341,7 @@ TEST(OnlyRegularFiles, DevicesPipesAndHugeFilesAreRefusedUntouched) {
 
 // A signal that ends the run in the middle of a write-back takes the temporary
 // file with it: the Workfile is exactly as it was, and nothing is left beside it.
+// The file-size limit ends nothing: a write past it fails like any other.
 TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
   if (through_launcher()) GTEST_SKIP() << "runs the program directly";
   constexpr int line_count = 2500;
@@ -348,13 +349,13 @@ TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
   std::string old_text;
   for (int i = 0; i < line_count; ++i)
     old_text += "line " + std::to_string(i) + " " + std::string(line_length, 'x') + "\r\n";
-  // A core dump of SIGQUIT or SIGXFSZ would be one more file beside the Workfile.
+  // A core dump of SIGQUIT would be one more file beside the Workfile.
   const rlimit no_core{0, 0};
   setrlimit(RLIMIT_CORE, &no_core);
 
   Scratch scratch;
   const std::string workfile = scratch.path("big.txt");
-  WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n");
+  WriteFileBytes(scratch.path("defs.txt"), "[big.txt]\r\nline=+ appended\r\n[small.txt]\r\nEND=added\r\n");
   auto temporary_exists = [&] {
     for (const auto& entry : fs::directory_iterator(scratch.dir()))
       if (entry.path().filename().string().rfind(".big.txt.zubra32-", 0) == 0) return true;
@@ -363,6 +364,7 @@ TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
     SCOPED_TRACE(std::string("signal ") + strsignal(signal));
     WriteFileBytes(workfile, old_text);
+    WriteFileBytes(scratch.path("small.txt"), "");
     Launch launch = launch_in(scratch, "defs.txt");
     if (signal == SIGXFSZ) {
       // The file-size limit sends it when the write passes the limit.
@@ -375,10 +377,17 @@ TEST(Signals, EachEndsTheRunWithoutLeavingTheTemporaryFile) {
       };
     }
     Outcome outcome = run_child(launch);
-    EXPECT_EQ(outcome.signal, signal) << describe(outcome);
+    if (signal == SIGXFSZ) {
+      EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
+      EXPECT_EQ(outcome.out,
+                banner + "Error in defs.txt Line:3 File big.txt can't be written\r\nReady (Status = 4)\r\n");
+      EXPECT_EQ(ReadFileBytes(scratch.path("small.txt")), "added\r\n") << "the run goes on";
+    } else {
+      EXPECT_EQ(outcome.signal, signal) << describe(outcome);
+    }
     EXPECT_EQ(outcome.err, "");
     EXPECT_TRUE(ReadFileBytes(workfile) == old_text) << "the Workfile changed";
-    EXPECT_EQ(others_in(scratch.dir(), {"big.txt", "defs.txt"}), std::vector<std::string>{});
+    EXPECT_EQ(others_in(scratch.dir(), {"big.txt", "small.txt", "defs.txt"}), std::vector<std::string>{});
   }
 }
 

@@ -19,7 +19,7 @@ namespace {
 std::string ReadAndReplace(const std::string& name, const std::string& text, bool& ok) {
   HeldWorkfile held;
   ErrorCode error = 0;
-  ok = HoldWorkfile(name, 1u << 20, 0, held, error) == HoldResult::Held;
+  ok = HoldWorkfile(name, true, 1u << 20, 0, held, error) == HoldResult::Held;
   std::string bytes(64, '\0');
   std::int64_t count = ok ? ReadBytes(held.File, bytes.data(), bytes.size(), error) : -1;
   bytes.resize(count < 0 ? 0 : static_cast<std::size_t>(count));

@@ -18,7 +18,7 @@ constexpr std::uint64_t AnySize = 1u << 30;
 
 HoldResult Hold(const std::string& name, HeldWorkfile& held, int waitMilliseconds, std::uint64_t maxBytes = AnySize) {
   ErrorCode error = 0;
-  return HoldWorkfile(name, maxBytes, waitMilliseconds, held, error);
+  return HoldWorkfile(name, true, maxBytes, waitMilliseconds, held, error);
 }
 
 TEST(HoldWorkfileTest, AHeldFileKeepsOtherHoldersWaitingUntilItIsLetGo) {

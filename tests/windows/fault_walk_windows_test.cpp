@@ -123,13 +123,15 @@ void Fail(const std::string& where, const std::string& what) {
 }
 
 const std::array<std::string, zubra32::platform::FaultKindCount> KindNames = {
-    "open", "read", "create temporary file", "write", "flush", "close", "rename", "directory flush", "replace"};
+    "open",  "read",   "create temporary file", "write",   "flush",
+    "close", "rename", "directory flush",       "replace", "copy attributes"};
 
 // What makes each kind of call fail in the walk.
 const std::array<DWORD, zubra32::platform::FaultKindCount> WalkErrors = {
     ERROR_ACCESS_DENIED, ERROR_READ_FAULT,  ERROR_ACCESS_DENIED,
     ERROR_DISK_FULL,     ERROR_DISK_FULL,   ERROR_WRITE_FAULT,
-    ERROR_WRITE_FAULT,   ERROR_WRITE_FAULT, ERROR_UNABLE_TO_REMOVE_REPLACED};
+    ERROR_WRITE_FAULT,   ERROR_WRITE_FAULT, ERROR_UNABLE_TO_REMOVE_REPLACED,
+    ERROR_ACCESS_DENIED};
 
 // The files of a folder and their bytes.
 std::map<std::string, std::string> Files(const std::string& folder) {
@@ -270,7 +272,7 @@ int main() {
   std::string summary;
   for (std::size_t k = 0; k < calls.size(); ++k) {
     const auto kind = static_cast<FaultKind>(k);
-    if (kind == FaultKind::DirectoryFlush) continue;  // POSIX only
+    if (kind == FaultKind::DirectoryFlush || kind == FaultKind::CopyAttributes) continue;  // POSIX only
     std::vector<Rule> context;
     int count = calls[k];
     if (kind == FaultKind::Rename) {

@@ -73,7 +73,7 @@ void WriteAsAnotherProgram(const std::string& name, const std::string& bytes) {
 
 platform::HoldResult Hold(const std::string& name, platform::HeldWorkfile& held, int waitMilliseconds = 1000) {
   platform::ErrorCode error = 0;
-  return platform::HoldWorkfile(name, 1u << 30, waitMilliseconds, held, error);
+  return platform::HoldWorkfile(name, true, 1u << 30, waitMilliseconds, held, error);
 }
 
 // Writes `text` through a replacement of the held file.
