@@ -105,8 +105,11 @@ int KernelOpen(const std::string& path, int flags) {
   return -1;
 }
 
+// A link that the kernel refuses to follow (a protected one) is there all
+// the same: the Workfile exists, and its load fails.
 EntryKind KindOf(const std::string& path) {
   Descriptor named(KernelOpen(path, O_PATH));
+  if (named.Get() < 0 && errno == EACCES) named.Reset(KernelOpen(path, O_PATH | O_NOFOLLOW));
   struct stat status {};
   if (named.Get() < 0 || fstat(named.Get(), &status) != 0) return EntryKind::None;
   return S_ISDIR(status.st_mode) ? EntryKind::Directory : EntryKind::File;

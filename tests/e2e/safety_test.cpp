@@ -7,6 +7,7 @@
 // another user or root's attributes are skipped when not run as root.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +117,15 @@ TEST(HeldWorkfile, WhatReplacedOrChangedTheFileAfterTheLoadIsLeftAlone) {
          std::ofstream(workfile, std::ios::binary | std::ios::app) << "other=2\r\n";
        },
        "setting=1\r\nother=2\r\n"},
+      {"same-size text written in place with its modification time restored",
+       [](const std::string& workfile, const std::string&) {
+         struct stat before {};
+         stat(workfile.c_str(), &before);
+         WriteFileBytes(workfile, "setting=2\r\n");
+         const timespec times[2] = {before.st_atim, before.st_mtim};
+         utimensat(AT_FDCWD, workfile.c_str(), times, 0);
+       },
+       "setting=2\r\n"},
       {"another program's new file renamed over it",
        [](const std::string& workfile, const std::string&) {
          WriteFileBytes(workfile + ".new", "replaced=3\r\n");
@@ -165,6 +175,116 @@ TEST(HeldWorkfile, APreviewReportsAFileChangedAfterTheLoadAsTheRunWould) {
                              " was changed by another program\r\nPreview: 0 Workfile(s) would change, nothing "
                              "written\r\nReady (Status = 4)\r\n");
   EXPECT_EQ(ReadFileBytes(secret), "root only\r\n");
+}
+
+// Root follows a link only where the kernel would (its protected links in a
+// sticky directory) and where root or the owner of what it leads to laid it:
+// a link another user planted never takes root's write to someone else's
+// file. A /proc link to a deleted file is not read as the path it shows.
+TEST(HeldWorkfile, RootFollowsOnlyLinksTheKernelAndTheirOwnersAllow) {
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give links other owners";
+  constexpr uid_t user = 65534;
+  Scratch scratch;
+  fs::permissions(scratch.dir(), fs::perms(0755));
+  const std::string pub = scratch.path("pub"), home = scratch.path("home");
+  fs::create_directory(pub);
+  fs::permissions(pub, fs::perms(01777));
+  fs::create_directory(home);
+  ASSERT_EQ(chown(home.c_str(), user, user), 0);
+  auto file = [](const std::string& path, uid_t owner, const std::string& text) {
+    WriteFileBytes(path, text);
+    EXPECT_EQ(chown(path.c_str(), owner, owner), 0);
+  };
+  auto link = [](const std::string& target, const std::string& path, uid_t owner) {
+    fs::create_symlink(target, path);
+    EXPECT_EQ(lchown(path.c_str(), owner, owner), 0);
+  };
+  file(scratch.path("secret"), 0, "root only\r\n");
+  fs::permissions(scratch.path("secret"), fs::perms(0600));
+  file(scratch.path("passwd"), 0, "root:x:0:0\n");
+  file(pub + "/own.txt", user, "mine\n");
+  file(home + "/own.txt", user, "mine\n");
+  file(home + "/given.txt", user, "given\n");
+  link(scratch.path("secret"), pub + "/w.txt", user);
+  link(scratch.path("passwd"), home + "/.profile", user);
+  link(pub + "/own.txt", pub + "/mine", user);
+  link(home + "/own.txt", home + "/mine", user);
+  link(home + "/given.txt", scratch.path("given"), 0);
+  // A file only the program's descriptor still reaches, and one of the name its /proc link shows.
+  file(scratch.path("gone.txt"), 0, "gone\n");
+  const int gone = open(scratch.path("gone.txt").c_str(), O_RDONLY);  // inherited by the run
+  ASSERT_GE(gone, 0);
+  fs::remove(scratch.path("gone.txt"));
+  file(scratch.path("gone.txt (deleted)"), 0, "decoy\n");
+
+  // The kernel's protected links are tried where the system lets us switch them on.
+  const std::string sysctl = "/proc/sys/fs/protected_symlinks";
+  const std::string protected_before = ReadFileBytes(sysctl);
+  std::ofstream(sysctl) << "1";
+  const bool kernel_protects = ReadFileBytes(sysctl) == "1\n";
+  const struct {
+    std::string name, expected;  // the Workfile's text afterwards, through the name; empty: refused
+    bool by_kernel_only;
+  } rows[] = {
+      {"pub/w.txt", "", false},      // a user's link in a sticky directory to root's file
+      {"home/.profile", "", false},  // a user's link in their home to root's file
+      {"pub/mine", "", true},        // a user's link to their own file, in a sticky directory
+      {"home/mine", "mine\r\nadded\r\n", false},
+      {"given", "given\r\nadded\r\n", false},  // root's link to a user's file
+      {"/proc/self/fd/" + std::to_string(gone), "", false},
+  };
+  std::string definition, expected = banner;
+  int line = 1;
+  for (const auto& row : rows) {
+    if (row.by_kernel_only && !kernel_protects) continue;
+    definition += "[" + row.name + "]\nEND=added\n";
+    if (row.expected.empty())
+      expected += "Error in d.def Line:" + std::to_string(line) + " File " + row.name + " can't be read\r\n";
+    line += 2;
+  }
+  WriteFileBytes(scratch.path("d.def"), definition);
+  Outcome outcome = run_child(launch_in(scratch, "d.def"));
+  std::ofstream(sysctl) << protected_before;
+  close(gone);
+  if (!kernel_protects) std::cout << "fs.protected_symlinks cannot be switched on here: the kernel's rule not tried\n";
+  EXPECT_EQ(outcome.exit_code, 4) << describe(outcome);
+  EXPECT_EQ(outcome.out, expected + "Ready (Status = 4)\r\n");
+  for (const auto& row : rows) {
+    if (!row.expected.empty()) {
+      EXPECT_EQ(ReadFileBytes(scratch.path(row.name)), row.expected) << row.name;
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(scratch.path("secret")), "root only\r\n");
+  EXPECT_EQ(ReadFileBytes(scratch.path("passwd")), "root:x:0:0\n");
+  EXPECT_EQ(ReadFileBytes(pub + "/own.txt"), "mine\n");
+  EXPECT_EQ(ReadFileBytes(scratch.path("gone.txt (deleted)")), "decoy\n");
+}
+
+// A preview opens Workfiles for reading only: a program watching them sees
+// no close after a write, and a run that waits for their lock is not held up.
+TEST(HeldWorkfile, APreviewOpensWorkfilesForReadingOnly) {
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  Scratch scratch;
+  WriteFileBytes(scratch.path("w.txt"), "old\r\n");
+  WriteFileBytes(scratch.path("d.def"), "[w.txt]\r\nEND=new\r\n");
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, scratch.path("w.txt").c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE), 0);
+  Launch launch = launch_in(scratch, "d.def");
+  launch.argv.push_back("/L");
+  Outcome outcome = run_child(launch);
+  EXPECT_EQ(outcome.exit_code, 6) << describe(outcome);
+  std::uint32_t seen = 0;
+  alignas(inotify_event) char events[4096];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
+    for (char* at = events; at < events + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+      seen |= reinterpret_cast<inotify_event*>(at)->mask;
+  }
+  close(watch);
+  EXPECT_TRUE(seen & IN_CLOSE_NOWRITE) << "the preview read the Workfile";
+  EXPECT_FALSE(seen & IN_CLOSE_WRITE) << "the preview opened the Workfile for writing";
+  EXPECT_EQ(ReadFileBytes(scratch.path("w.txt")), "old\r\n");
 }
 
 // Four runs append a line each to the same Workfile, a hundred times over: every
@@ -252,24 +372,39 @@ TEST(KeptAttributes, OwnerGroupModeBitsAclsAndExtendedAttributesSurviveTheWriteB
   }
 }
 
-// Not root, but a member of the file's group: the group stays, so its other
-// members keep their access; so does the set-group-ID bit.
-TEST(KeptAttributes, AGroupMemberKeepsTheFilesGroup) {
+// Not root: a member of the file's group keeps the group, so its other
+// members keep their access, and so the set-group-ID bit; a file of another
+// user's becomes ours, and loses its set-user-ID bit rather than come to run
+// as us.
+TEST(KeptAttributes, WithoutRootTheGroupStaysWhereWeBelongAndSetUserIdNeverNamesUs) {
   if (through_launcher()) GTEST_SKIP() << "runs the program directly";
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
-  constexpr uid_t user = 65534;
+  constexpr uid_t user = 65534, other = 65533;
   constexpr gid_t own_group = 65534, shared_group = 65533;
+  const struct {
+    const char* name;
+    uid_t owner;
+    gid_t group;
+    unsigned mode, expected_mode;
+    uid_t expected_owner;
+  } rows[] = {
+      {"shared.txt", user, shared_group, 0660, 0660, user},
+      {"setgid.txt", user, shared_group, 02770, 02770, user},
+      {"setuid.txt", other, shared_group, 04666, 0666, user},
+  };
   Scratch scratch;
   // The user's own copy of the program, since the build tree may be closed to it.
   fs::copy_file(program(), scratch.path("zubra32"));
   fs::permissions(scratch.path("zubra32"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  for (const char* name : {"shared.txt", "setgid.txt"}) WriteFileBytes(scratch.path(name), "line\r\n");
-  WriteFileBytes(scratch.path("g.def"), "[shared.txt]\r\nEND=added\r\n[setgid.txt]\r\nEND=added\r\n");
   ASSERT_EQ(chown(scratch.dir().c_str(), user, own_group), 0);
-  ASSERT_EQ(chown(scratch.path("shared.txt").c_str(), user, shared_group), 0);
-  ASSERT_EQ(chmod(scratch.path("shared.txt").c_str(), 0660), 0);
-  ASSERT_EQ(chown(scratch.path("setgid.txt").c_str(), user, shared_group), 0);
-  ASSERT_EQ(chmod(scratch.path("setgid.txt").c_str(), 02770), 0);
+  std::string definition;
+  for (const auto& row : rows) {
+    WriteFileBytes(scratch.path(row.name), "line\r\n");
+    ASSERT_EQ(chown(scratch.path(row.name).c_str(), row.owner, row.group), 0);
+    ASSERT_EQ(chmod(scratch.path(row.name).c_str(), row.mode), 0);
+    definition += std::string("[") + row.name + "]\r\nEND=added\r\n";
+  }
+  WriteFileBytes(scratch.path("g.def"), definition);
 
   Launch launch = launch_in(scratch, "g.def");
   launch.argv[0] = scratch.path("zubra32");
@@ -278,13 +413,13 @@ TEST(KeptAttributes, AGroupMemberKeepsTheFilesGroup) {
   launch.run_as_groups = {shared_group};
   Outcome outcome = run_child(launch);
   ASSERT_EQ(outcome.exit_code, 0) << describe(outcome);
-  for (auto [name, mode] : {std::pair{"shared.txt", 0660u}, std::pair{"setgid.txt", 02770u}}) {
+  for (const auto& row : rows) {
     struct stat status {};
-    ASSERT_EQ(stat(scratch.path(name).c_str(), &status), 0);
-    EXPECT_EQ(ReadFileBytes(scratch.path(name)), "line\r\nadded\r\n") << name;
-    EXPECT_EQ(status.st_uid, user) << name;
-    EXPECT_EQ(status.st_gid, shared_group) << name;
-    EXPECT_EQ(status.st_mode & 07777, mode) << name;
+    ASSERT_EQ(stat(scratch.path(row.name).c_str(), &status), 0);
+    EXPECT_EQ(ReadFileBytes(scratch.path(row.name)), "line\r\nadded\r\n") << row.name;
+    EXPECT_EQ(status.st_uid, row.expected_owner) << row.name;
+    EXPECT_EQ(status.st_gid, shared_group) << row.name;
+    EXPECT_EQ(status.st_mode & 07777, row.expected_mode) << row.name;
   }
 }
 

@@ -4,12 +4,16 @@
 // in the one right error line, end with status 4, leave that Workfile byte
 // for byte as it was (its directives ignored, for a failed load), leave no
 // temporary file behind, and apply every other section as a clean run does.
+#include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -36,6 +40,9 @@ struct FaultPlan {
   int failAt = 0;
   std::array<int, FaultKindCount> seen{};
   std::string failedPath;  // the file or directory of the failed call
+  // Called at each call first: a test that looks at the file system in the
+  // middle of a write-back (the pause) does it here.
+  std::function<void(FaultKind kind, const std::string& path)> observe;
 };
 FaultPlan plan;
 
@@ -52,6 +59,7 @@ bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, Error
   if (plan.directory.empty()) return false;
   std::string path = handle != InvalidHandle ? PathOf(handle) : std::string(name);
   if (path != plan.directory && path.rfind(plan.directory + "/", 0) != 0) return false;
+  if (plan.observe) plan.observe(kind, path);
   if (++plan.seen[static_cast<std::size_t>(kind)] != plan.failAt || kind != plan.kind) return false;
   plan.failedPath = path;
   error = kind == FaultKind::Write || kind == FaultKind::Flush ? ENOSPC : EIO;
@@ -67,7 +75,8 @@ using platform::FaultKind;
 using namespace test;
 
 const std::array<std::string, platform::FaultKindCount> KindNames = {
-    "open", "read", "create temporary file", "write", "flush", "close", "rename", "directory flush", "replace"};
+    "open",  "read",   "create temporary file", "write",   "flush",
+    "close", "rename", "directory flush",       "replace", "copy attributes"};
 
 class FaultWalk : public ::testing::Test {
  protected:
@@ -234,6 +243,73 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
   }
   EXPECT_GE(walked, 3);
   std::cout << "definition file walk: " << walked << " failed calls" << std::endl;
+}
+
+// Whether `user` may open `path` for reading, and for writing: a child
+// process that takes the user's identity tries.
+std::pair<bool, bool> OpensAs(uid_t user, const std::string& path) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(8);
+    int read = open(path.c_str(), O_RDONLY | O_NOFOLLOW), write = open(path.c_str(), O_WRONLY | O_NOFOLLOW);
+    _exit((read >= 0 ? 1 : 0) | (write >= 0 ? 2 : 0));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 8) << "cannot become user " << user;
+  return {WEXITSTATUS(status) & 1, WEXITSTATUS(status) & 2};
+}
+
+// From its creation to the rename, the temporary file never lets in a user
+// whom the Workfile shuts out: the write-back pauses at every write and every
+// step of the attribute copy while that user tries to open it.
+TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  if (std::system("command -v setfacl >/dev/null") != 0) GTEST_SKIP() << "needs setfacl (acl)";
+  constexpr uid_t excluded = 65533;
+  const struct {
+    const char* what;
+    const char* setup;  // run in the Workfiles' directory on w.txt
+  } rows[] = {
+      {"a 0666 file whose ACL shuts the user out", "chmod 0666 w.txt && setfacl -m u:65533:--- w.txt"},
+      {"a 0640 file in a directory whose default ACL names the user",
+       "chmod 0640 w.txt && setfacl -d -m u:65533:rw- ."},
+      {"a 0600 file", "chmod 0600 w.txt"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::ScratchDir scratch;
+    const std::string files = scratch.Path("files"), workfile = files + "/w.txt", control = files + "/open.txt";
+    std::filesystem::create_directory(files);
+    std::filesystem::permissions(scratch.Path(""), std::filesystem::perms(0755));
+    test::WriteFileBytes(workfile, "old\r\n");
+    test::WriteFileBytes(control, "anyone\r\n");
+    std::filesystem::permissions(control, std::filesystem::perms(0644));
+    ASSERT_EQ(std::system(("cd '" + files + "' && " + row.setup).c_str()), 0);
+    ASSERT_EQ(OpensAs(excluded, control).first, true) << "the user must reach the directory";
+    ASSERT_EQ(OpensAs(excluded, workfile), std::make_pair(false, false));
+    test::WriteFileBytes(scratch.Path("w.def"), "[" + workfile + "]\r\nEND=new\r\n");
+
+    std::vector<std::string> opened;
+    int paused = 0;
+    platform::plan = {};
+    platform::plan.directory = files;
+    platform::plan.observe = [&](FaultKind kind, const std::string& path) {
+      if (kind != FaultKind::Write && kind != FaultKind::CopyAttributes) return;
+      if (std::filesystem::path(path).filename().string().rfind(".w.txt.zubra32-", 0) != 0) return;
+      ++paused;
+      auto [read, write] = OpensAs(excluded, path);
+      if (read || write) opened.push_back(KindNames[static_cast<std::size_t>(kind)] + " " + std::to_string(paused));
+    };
+    test::CapturedOutput output;
+    EXPECT_EQ(ExecuteDefinitionFile(scratch.Path("w.def")), ExitClean);
+    EXPECT_EQ(output.Finish(), "");
+    platform::plan = {};
+    EXPECT_GE(paused, 4) << "a write and three steps of the copy";
+    EXPECT_EQ(opened, std::vector<std::string>{}) << "the user opened the temporary file";
+    EXPECT_EQ(test::ReadFileBytes(workfile), "old\r\nnew\r\n");
+    EXPECT_EQ(OpensAs(excluded, workfile), std::make_pair(false, false)) << "the new file lets the user in";
+  }
 }
 
 }  // namespace

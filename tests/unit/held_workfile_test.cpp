@@ -1,6 +1,8 @@
 // Taking hold of a Workfile: the lock that keeps our other runs waiting, the
 // file another run put in place while we waited, and what is never held.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -84,6 +86,53 @@ TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
       EXPECT_EQ(held.NameInDirectory, "w.txt") << row.name;
     }
     ReleaseWorkfile(held);
+  }
+}
+
+// Only a lock that a writer holds (another run, or a program that opened the
+// file for writing) holds up a hold: a read lock, which anyone who may read
+// the file can take, does not. A run opens the file for writing, a preview
+// for reading only, and a preview's hold locks nothing.
+TEST(HoldWorkfileTest, OnlyAWritersLockHoldsUpAHold) {
+  test::ScratchDir dir;
+  const std::string name = dir.Path("w.txt");
+  test::WriteFileBytes(name, "old\r\n");
+  enum class Holder { ReadLock, WriteLock, Run, Preview };
+  const struct {
+    Holder holder;
+    bool forWriting;
+    HoldResult result;
+  } rows[] = {
+      {Holder::ReadLock, true, HoldResult::Held},    {Holder::ReadLock, false, HoldResult::Held},
+      {Holder::WriteLock, true, HoldResult::Locked}, {Holder::WriteLock, false, HoldResult::Locked},
+      {Holder::Run, true, HoldResult::Locked},       {Holder::Run, false, HoldResult::Locked},
+      {Holder::Preview, true, HoldResult::Held},     {Holder::Preview, false, HoldResult::Held},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(row.holder)) + (row.forWriting ? " run" : " preview"));
+    HeldWorkfile first, second;
+    int other = -1;
+    if (row.holder == Holder::ReadLock || row.holder == Holder::WriteLock) {
+      other = open(name.c_str(), row.holder == Holder::ReadLock ? O_RDONLY : O_RDWR);
+      struct flock lock {};
+      lock.l_type = row.holder == Holder::ReadLock ? F_RDLCK : F_WRLCK;
+      ASSERT_EQ(fcntl(other, F_OFD_SETLK, &lock), 0);
+    } else {
+      ErrorCode error = 0;
+      ASSERT_EQ(HoldWorkfile(name, row.holder == Holder::Run, AnySize, 0, first, error), HoldResult::Held);
+    }
+    ErrorCode error = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HoldWorkfile(name, row.forWriting, AnySize, 300, second, error), row.result);
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (row.result == HoldResult::Held) {
+      EXPECT_LT(took, std::chrono::milliseconds(200));
+      const int mode = fcntl(static_cast<int>(second.File), F_GETFL) & O_ACCMODE;
+      EXPECT_EQ(mode, row.forWriting ? O_RDWR : O_RDONLY);
+    }
+    ReleaseWorkfile(first);
+    ReleaseWorkfile(second);
+    if (other >= 0) close(other);
   }
 }
 
