@@ -113,10 +113,11 @@ class ScratchWorkfile {
   WorkBuffer Load() const {
     RunState run;
     WorkBuffer work;
-    work.WorkfileName = path_;
-    LoadWorkfile(run.Report, work);
+    FileWriteBack write;
+    work.Current.Take(path_);
+    LoadWorkfile(run.Report, work, write);
     // Let go of the file, or the next load of it waits for the lock to time out.
-    platform::ReleaseWorkfile(work.Held);
+    work.Current.File().Release();
     return work;
   }
 

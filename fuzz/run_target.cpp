@@ -95,7 +95,7 @@ std::string Render(const WorkBuffer& work) {
   return text;
 }
 
-bool NamesW(const WorkBuffer& work) { return CutAtNul(work.WorkfileName) == "w"; }
+bool NamesW(const WorkBuffer& work) { return CutAtNul(work.Current.Name()) == "w"; }
 
 void CheckBuffer(const WorkBuffer& work) {
   Check(work.HeadCount() <= MaxHeadLines, "head holds at most 100 lines");

@@ -6,6 +6,7 @@
 #include "deflang/directive.h"
 #include "deflang/expansion.h"
 #include "driver/check.h"
+#include "driver/preview.h"
 #include "runtime/file_system.h"
 #include "runtime/strings.h"
 #include "workfile/edit_operations.h"
@@ -33,7 +34,7 @@ void ApplyDebugSwitch(RunState& run) {
 // A line that begins with "[" names the next Workfile.
 void ApplySectionLine(RunState& run, WorkBuffer& work) {
   if (run.CurrentLine.empty() || run.CurrentLine.front() != '[') return;
-  SwitchWorkfile(run.Report, work, run.CurrentLine);
+  SwitchWorkfile(run.Report, work, run.CurrentLine, *run.WriteBack);
   run.CurrentLine.clear();
 }
 
@@ -49,7 +50,7 @@ void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
 // cannot go on as the file says, so it ends here with nothing more written
 // (the current Workfile is let go as it is on disk).
 std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work) {
-  platform::ReleaseWorkfile(work.Held);
+  work.Current.Drop();
   run.Report.WriteLn(CutAfter("Can't read the definition file " + run.Report.DefinitionFileName, MaxShortString));
   return ExitMissingFile;
 }
@@ -80,7 +81,9 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptio
     if (warnings < 0) return FailDefinitionFile(run, work);
     if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
   }
-  if (options.Preview) work.Preview = &run.Preview;
+  FileWriteBack write;
+  PreviewWriteBack preview;
+  run.WriteBack = options.Preview ? static_cast<WriteBackStrategy*>(&preview) : &write;
   run.DefinitionFile.OpenRead(definitionFileName);
   run.DefinitionFile.LimitLine(MaxDefinitionLineBytes);
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
@@ -98,15 +101,15 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptio
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
 
   if (watch.BeforeEnd) watch.BeforeEnd(run, work);
-  CloseWorkfile(run.Report, work);
+  CloseWorkfile(run.Report, work, *run.WriteBack);
   if (watch.AfterEnd) watch.AfterEnd(run, work);
   if (options.Preview) {
-    run.Report.WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(run.Preview.ChangedWorkfiles.size())) +
+    run.Report.WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(preview.ChangedCount())) +
                        " Workfile(s) would change, nothing written");
   }
   if (run.Report.RunStatus > 0) run.Report.WriteLn("Ready (Status = " + IntToStr(run.Report.RunStatus) + ")");
   // A preview's own findings count only when the run itself would end cleanly.
-  if (run.Report.RunStatus == ExitClean && options.Preview && (!run.Preview.ChangedWorkfiles.empty() || warnings > 0)) {
+  if (run.Report.RunStatus == ExitClean && options.Preview && (preview.ChangedCount() > 0 || warnings > 0)) {
     return ExitWouldChange;
   }
   return run.Report.RunStatus;

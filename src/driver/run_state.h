@@ -7,17 +7,17 @@
 #include "runtime/console.h"
 #include "runtime/reporting.h"
 #include "runtime/text_file.h"
-#include "workfile/preview.h"
+#include "workfile/workfile.h"
 
 namespace zubra32 {
 
 struct RunState {
   RunState() { Report.Console = &Output(); }
 
-  Reporting Report;         // debug mode, status, the error lines' prefix and the console
-  std::string CurrentLine;  // the line being processed; a stage that consumes it clears it
-  TextFile DefinitionFile;  // open for reading for the whole run
-  PreviewState Preview;     // what a preview keeps; the WorkBuffer points to it only in a preview
+  Reporting Report;                        // debug mode, status, the error lines' prefix and the console
+  std::string CurrentLine;                 // the line being processed; a stage that consumes it clears it
+  TextFile DefinitionFile;                 // open for reading for the whole run
+  WriteBackStrategy* WriteBack = nullptr;  // what the close does with a changed Workfile: write it, or preview it
 };
 
 }  // namespace zubra32

@@ -1,8 +1,9 @@
-// The one place where the program talks to the operating system. Each primitive
-// reports success or failure with the platform's own error number and decides
-// nothing: the text-file and Workfile layers decide what a failure means.
-// One implementation file per platform (platform_posix.cpp, platform_windows.cpp),
-// both with these signatures; no OS type crosses this interface.
+// The one place where the program talks to the operating system: the
+// primitives here, and a Workfile's hold and replacement in held_workfile.h.
+// Each primitive reports success or failure with the platform's own error
+// number and decides nothing: the text-file and Workfile layers decide what a
+// failure means. One implementation file per platform (platform_posix.cpp,
+// platform_windows.cpp) serves both headers; no OS type crosses them.
 #pragma once
 
 #include <cstddef>
@@ -63,102 +64,6 @@ std::int64_t ReadBytes(Handle handle, char* buffer, std::size_t capacity, ErrorC
 bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& error);
 
 bool CloseFile(Handle handle, ErrorCode& error);
-
-// What a loaded Workfile was at its load: the file itself (its volume and
-// number there), the size and last-write time it had, and the time of its
-// last change of any kind (text, times, attributes), which no user can set
-// back: a same-size change with its modification time restored still shows.
-struct FileIdentity {
-  std::uint64_t Volume = 0;
-  std::uint64_t FileNumber = 0;
-  std::uint64_t Size = 0;
-  std::int64_t ModifiedSeconds = 0;
-  std::int64_t ModifiedNanoseconds = 0;
-  std::int64_t ChangedSeconds = 0;
-  std::int64_t ChangedNanoseconds = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-// A Workfile held from its load until it is written back or let go. Its name
-// is resolved once, at the load: the write-back works from what is held here
-// and never looks the name up again.
-struct HeldWorkfile {
-  Handle File = InvalidHandle;       // open for reading and locked against our other runs
-  Handle Directory = InvalidHandle;  // POSIX: the directory that holds the file (links followed)
-  std::string NameInDirectory;       // POSIX: its name in that directory; Windows: its full final path
-  std::string GivenName;             // as the section line names it
-  FileIdentity Identity;             // at the load
-  bool Writable = false;             // the system lets us write it (a run holds it open for writing then)
-};
-
-// How taking hold of a Workfile ended.
-enum class HoldResult {
-  Held,        // open, locked, and still the file the name leads to
-  NotRegular,  // a device, pipe, socket or directory: never read or written
-  TooLarge,    // more than the given number of bytes
-  Locked,      // another of our runs held it for longer than the wait
-  Failed,      // could not be opened (`error` says why)
-};
-
-// Resolves `name` once, opens the regular file it leads to and waits, at
-// most `lockWaitMilliseconds`, while another run that writes it holds it. The
-// system resolves the name, so its own rules on links apply; POSIX: our walk
-// to the file's directory must arrive at the same file, and as root a link is
-// followed only where root owns it or its owner owns what it leads to.
-// `forWriting` (a run): opened for writing too where we may, and locked
-// against our other runs until it is let go; otherwise (a preview) opened
-// for reading only and not locked. A name that another run gave a new file
-// while we waited is opened again.
-HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t maxBytes, int lockWaitMilliseconds,
-                        HeldWorkfile& held, ErrorCode& error);
-
-// Closes what HoldWorkfile opened, which ends the lock; nothing else happens.
-void ReleaseWorkfile(HeldWorkfile& held);
-
-// A new text for a held Workfile, written beside it and put in its place in
-// one step, so that the file is always either exactly old or exactly new.
-struct Replacement {
-  Handle TemporaryFile = InvalidHandle;  // the temporary file, open for writing
-  std::string TemporaryName;             // POSIX: its name in the held directory; Windows: its full path
-};
-
-// Checks that the held Workfile may be replaced and creates the temporary
-// file exclusively beside it, with no permission bits at all. False, with nothing
-// left behind, when the file is read-only, not writable for us, or no
-// temporary file can be created there.
-bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
-
-// How a replacement ended.
-enum class CommitResult {
-  Replaced,  // the Workfile holds the new text, durably
-  Changed,   // the name no longer leads to the file as loaded: nothing was replaced
-  Failed,    // `error` says why; see CommitReplacement
-};
-
-// Gives the temporary file everything the Workfile carries (owner and group,
-// then its extended attributes: ACLs, security labels and the rest, then all
-// mode bits; at no moment does it grant more than the Workfile), flushes it
-// to disk, checks that the name still leads to the file as loaded, renames it
-// over that name and flushes the directory. Short of
-// the rename, the Workfile is left as it was and the temporary file is removed.
-// A failed directory flush comes after the rename: the Workfile then already
-// holds the new text, and the failure is still reported, since the rename may
-// not survive a crash.
-CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error);
-
-// Closes and removes the temporary file; the Workfile stays as it was.
-void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement);
-
-// What a preview asks without changing anything: whether BeginReplacement
-// would be let to replace the held Workfile. False, with the error, when the
-// file is read-only or not writable for us, or when its directory does not
-// let us create the temporary file. Creates and changes nothing.
-bool CanReplace(const HeldWorkfile& held, ErrorCode& error);
-
-// True while the held Workfile's name still leads to the file as it was
-// loaded: the same file, not a link or another file put there, its size and
-// last-write time unchanged. CommitReplacement asks the same before it renames.
-bool StillAsLoaded(const HeldWorkfile& held);
 
 // Sets an open file's reading position back to its start.
 bool Rewind(Handle handle, ErrorCode& error);

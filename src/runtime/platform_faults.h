@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "runtime/held_workfile.h"
 #include "runtime/platform.h"
 
 namespace zubra32::platform {
@@ -29,8 +30,9 @@ enum class FaultKind {
 constexpr int FaultKindCount = 10;
 
 // Asked before each such call with what the call works on: `handle` for calls
-// on an open file (InvalidHandle otherwise) and `name` for calls on a name
-// (the Workfile's or its directory's; empty otherwise). True makes the call
+// on an open file, `name` for calls on a name (the Workfile's as given, or
+// Windows's full path), or both for a name in a held directory (POSIX: the
+// directory's handle and the Workfile's name in it). True makes the call
 // fail with `error` as its error number: the caller then goes on exactly as
 // after a real failure with that error (on Windows it is the last error too).
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error);

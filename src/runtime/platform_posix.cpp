@@ -1,4 +1,5 @@
 // POSIX implementation of the platform layer (Linux and the BSDs).
+#include "runtime/held_workfile.h"
 #include "runtime/platform.h"
 #include "runtime/platform_faults.h"
 
@@ -140,8 +141,7 @@ void AppendParts(std::string_view path, std::vector<std::string>& parts) {
 // Links are followed, at most 40; as root only a link that root owns or
 // whose owner owns what it leads to: a link another user planted must not
 // take root's write to a file of someone else's.
-bool WalkToEntry(const std::string& name, Descriptor& directory, std::string& entry, struct stat& status, bool& found,
-                 ErrorCode& error) {
+bool WalkToEntry(const std::string& name, Descriptor& directory, std::string& entry, struct stat& status, bool& found) {
   constexpr int MaxLinks = 40;
   constexpr int DirectoryFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   // The parts still to walk, the next one last; a name ending in a slash ends in "." (the directory).
@@ -198,9 +198,23 @@ bool WalkToEntry(const std::string& name, Descriptor& directory, std::string& en
     parts.insert(parts.end(), linked.rbegin(), linked.rend());
     if (text.front() == '/') directory.Reset(open("/", DirectoryFlags));
   }
-  error = errno;
   return false;
 }
+
+// What a held Workfile was at its hold: the file itself (its device and
+// number there), the size and last-write time it had, and the time of its
+// last change of any kind (text, times, attributes), which no user can set
+// back: a same-size change with its modification time restored still shows.
+struct FileIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t FileNumber = 0;
+  std::uint64_t Size = 0;
+  std::int64_t ModifiedSeconds = 0;
+  std::int64_t ModifiedNanoseconds = 0;
+  std::int64_t ChangedSeconds = 0;
+  std::int64_t ChangedNanoseconds = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 FileIdentity IdentityOf(const struct stat& status) {
   FileIdentity identity;
@@ -423,30 +437,6 @@ bool CopyAttributes(int from, const struct stat& original, int to, ErrorCode& er
   return true;
 }
 
-// What BeginReplacement saw of the held Workfile, for CommitReplacement to
-// copy: the file is looked at once per write-back.
-struct {
-  int file = -1;
-  struct stat status {};
-} beganWith;
-
-// Read-only means no write permission bit at all, even for root, as a
-// read-only attribute would; otherwise the system decided at the load whether
-// we may write the file.
-bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error, struct stat* seen = nullptr) {
-  struct stat status {};
-  if (fstat(static_cast<int>(held.File), &status) != 0) {
-    error = errno;
-    return false;
-  }
-  if ((status.st_mode & 0222) == 0 || !held.Writable) {
-    error = EACCES;
-    return false;
-  }
-  if (seen != nullptr) *seen = status;
-  return true;
-}
-
 }  // namespace
 
 void Initialize(int argc, char** argv) {
@@ -576,21 +566,64 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 
 bool CloseFile(Handle handle, ErrorCode& error) { return CloseDescriptor(static_cast<int>(handle), error); }
 
-bool StillAsLoaded(const HeldWorkfile& held) {
+// What a held Workfile keeps: the file, the directory that holds it and its
+// name there (the write-back works from these, never from the name), what the
+// file was at the hold, and whether the system lets us write it.
+struct HeldWorkfile::State {
+  int File = -1;
+  int Directory = -1;
+  std::string NameInDirectory;
+  FileIdentity Identity;
+  bool Writable = false;
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (File >= 0) close(File);
+    if (Directory >= 0) close(Directory);
+  }
+};
+
+// A replacement under way: the temporary file, its name in the held
+// directory, and the Workfile as Begin saw it (looked at once per write-back).
+struct Replacement::State {
+  int File = -1;
+  std::string TemporaryName;
+  struct stat Original {};
+};
+
+// Read-only means no write permission bit at all, even for root, as a
+// read-only attribute would; otherwise the system decided at the hold whether
+// we may write the file. `status` is what the file is now.
+static bool MayWriteHeldFile(const HeldWorkfile::State& held, struct stat& status) {
+  return fstat(held.File, &status) == 0 && (status.st_mode & 0222) != 0 && held.Writable;
+}
+
+HeldWorkfile::HeldWorkfile() = default;
+HeldWorkfile::~HeldWorkfile() = default;
+HeldWorkfile::HeldWorkfile(HeldWorkfile&&) noexcept = default;
+HeldWorkfile& HeldWorkfile::operator=(HeldWorkfile&&) noexcept = default;
+
+void HeldWorkfile::Release() { Details.reset(); }
+Handle HeldWorkfile::File() const { return Details ? Details->File : InvalidHandle; }
+std::uint64_t HeldWorkfile::Size() const { return Details ? Details->Identity.Size : 0; }
+
+bool HeldWorkfile::StillAsLoaded() const {
   struct stat named {
   }, open{};
-  if (fstatat(static_cast<int>(held.Directory), held.NameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      fstat(static_cast<int>(held.File), &open) != 0) {
+  if (!Details || fstatat(Details->Directory, Details->NameInDirectory.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      fstat(Details->File, &open) != 0) {
     return false;
   }
   return S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino &&
-         IdentityOf(open) == held.Identity;
+         IdentityOf(open) == Details->Identity;
 }
 
-HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t maxBytes, int lockWaitMilliseconds,
-                        HeldWorkfile& held, ErrorCode& error) {
-  ReleaseWorkfile(held);
-  held.GivenName = name;
+HoldResult HeldWorkfile::Hold(std::string_view name, bool forWriting, std::uint64_t maxBytes,
+                              int lockWaitMilliseconds) {
+  Release();
+  ErrorCode error = 0;
   if (Fails(FaultKind::Open, InvalidHandle, name, error)) return HoldResult::Failed;
   const std::string path = OsName(name);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMilliseconds);
@@ -604,17 +637,14 @@ HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t ma
     struct stat kernels {
     }, status{};
     Descriptor named(KernelOpen(path, O_PATH));
-    if (named.Get() < 0 || fstat(named.Get(), &kernels) != 0) {
-      error = errno;
-      return HoldResult::Failed;
-    }
+    if (named.Get() < 0 || fstat(named.Get(), &kernels) != 0) return HoldResult::Failed;
     if (!S_ISREG(kernels.st_mode)) return HoldResult::NotRegular;
     // The write-back needs the directory that holds the file: our walk must
     // arrive at the very file the kernel opened.
     Descriptor directory;
     std::string entry;
     bool found = false;
-    if (!WalkToEntry(path, directory, entry, status, found, error)) return HoldResult::Failed;
+    if (!WalkToEntry(path, directory, entry, status, found)) return HoldResult::Failed;
     if (!found || !S_ISREG(status.st_mode) || !same(status, kernels)) {
       ++disagreements;
       continue;
@@ -630,18 +660,13 @@ HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t ma
     if (forWriting) {
       file.Reset(openat(directory.Get(), entry.c_str(), O_RDWR | Flags));
       writable = file.Get() >= 0;
-      if (!writable && errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY) {
-        error = errno;
+      if (!writable && errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY)
         return HoldResult::Failed;
-      }
     } else {
       writable = faccessat(directory.Get(), entry.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
     }
     if (file.Get() < 0) file.Reset(openat(directory.Get(), entry.c_str(), O_RDONLY | Flags));
-    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
-      error = errno;
-      return HoldResult::Failed;
-    }
+    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) return HoldResult::Failed;
     if (!same(status, kernels)) {
       ++disagreements;
       continue;
@@ -658,132 +683,103 @@ HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t ma
       continue;
     }
     if (static_cast<std::uint64_t>(status.st_size) > maxBytes) return HoldResult::TooLarge;
-    held.File = file.Release();
-    held.Directory = directory.Release();
-    held.NameInDirectory = entry;
-    held.Identity = IdentityOf(status);
-    held.Writable = writable;
+    Details = std::make_unique<State>();
+    Details->File = file.Release();
+    Details->Directory = directory.Release();
+    Details->NameInDirectory = entry;
+    Details->Identity = IdentityOf(status);
+    Details->Writable = writable;
     return HoldResult::Held;
   }
-  error = ESTALE;
   return HoldResult::Failed;
 }
 
-void ReleaseWorkfile(HeldWorkfile& held) {
-  if (held.File != InvalidHandle) close(static_cast<int>(held.File));
-  if (held.Directory != InvalidHandle) close(static_cast<int>(held.Directory));
-  held = HeldWorkfile{};
+bool HeldWorkfile::CanReplace() const {
+  // The tests of Replacement::Begin; access() answers for the directory
+  // without anything being created in it.
+  struct stat status {};
+  return Details && MayWriteHeldFile(*Details, status) && faccessat(Details->Directory, ".", W_OK | X_OK, 0) == 0;
 }
 
-bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
-  replacement = Replacement{};
-  beganWith.file = -1;
-  struct stat status {};
-  if (!MayWriteHeldFile(held, error, &status)) return false;
-  beganWith.file = static_cast<int>(held.File);
-  beganWith.status = status;
-  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.GivenName, error)) return false;
+Replacement::Replacement(HeldWorkfile& held) : Target(held) {}
+
+// Closes and removes a temporary file that was never committed; the Workfile stays as it was.
+Replacement::~Replacement() {
+  if (!Details) return;
+  CleanupSignalsBlocked blocked;
+  if (Details->File >= 0) close(Details->File);
+  if (!Details->TemporaryName.empty()) unlinkat(Target.Details->Directory, Details->TemporaryName.c_str(), 0);
+  pendingDirectory = -1;
+}
+
+Handle Replacement::File() const { return Details ? Details->File : InvalidHandle; }
+
+bool Replacement::Begin() {
+  auto state = std::make_unique<State>();
+  ErrorCode error = 0;
+  HeldWorkfile::State* held = Target.Details.get();
+  if (!held || !MayWriteHeldFile(*held, state->Original)) return false;
+  if (Fails(FaultKind::CreateTemporary, held->Directory, held->NameInDirectory, error)) return false;
   // The temporary file's name keeps well below the length limit of one name.
   // Appended, not prepended to a temporary: g++ 12 -O3 warns -Wrestrict falsely on that.
-  const std::string stem = std::string(".").append(held.NameInDirectory, 0, 64).append(".zubra32-");
-  const int directory = static_cast<int>(held.Directory);
+  const std::string stem = std::string(".").append(held->NameInDirectory, 0, 64).append(".zubra32-");
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = stem + RandomSuffix();
     CleanupSignalsBlocked blocked;
     // No permission bits: the new text is nobody's to read until it has the Workfile's.
-    int fd = openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0);
+    int fd = openat(held->Directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd >= 0) {
-      SetPending(directory, temporary);
-      replacement.TemporaryFile = fd;
-      replacement.TemporaryName = temporary;
+      SetPending(held->Directory, temporary);
+      state->File = fd;
+      state->TemporaryName = temporary;
+      Details = std::move(state);
       return true;
     }
     if (errno != EEXIST) break;
   }
-  error = errno;
   return false;
 }
 
-CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
-  const int fd = static_cast<int>(replacement.TemporaryFile);
-  const int directory = static_cast<int>(held.Directory);
-  replacement.TemporaryFile = InvalidHandle;
+CommitResult Replacement::Commit() {
+  if (!Details) return CommitResult::Failed;
+  HeldWorkfile::State& held = *Target.Details;
+  const int fd = std::exchange(Details->File, -1);
+  const int directory = held.Directory;
+  ErrorCode error = 0;
 
   // Everything about the new file is on disk before its name is: the attributes
   // first, then one flush for them and the text.
-  // The Workfile's attributes as BeginReplacement saw them (looked at again
-  // only for a replacement it did not begin).
-  struct stat original = beganWith.status;
-  bool ok = true;
-  if (beganWith.file != static_cast<int>(held.File) && fstat(static_cast<int>(held.File), &original) != 0) {
-    error = errno;
-    ok = false;
-  }
-  beganWith.file = -1;
-  ok = ok && CopyAttributes(static_cast<int>(held.File), original, fd, error);
-  if (ok && (Fails(FaultKind::Flush, fd, {}, error) || fsync(fd) != 0)) {
-    if (error == 0) error = errno;
-    ok = false;
-  }
-  ErrorCode closeError = 0;
-  if (!CloseDescriptor(fd, closeError) && ok) {
-    error = closeError;
-    ok = false;
-  }
+  bool ok = CopyAttributes(held.File, Details->Original, fd, error);
+  if (ok && (Fails(FaultKind::Flush, fd, {}, error) || fsync(fd) != 0)) ok = false;
+  if (!CloseDescriptor(fd, error)) ok = false;
   bool changed = false;
   {
     CleanupSignalsBlocked blocked;
-    if (ok && !StillAsLoaded(held)) {
+    if (ok && !Target.StillAsLoaded()) {
       changed = true;
       ok = false;
     }
-    if (ok && Fails(FaultKind::Rename, InvalidHandle, held.GivenName, error)) {
-      ok = false;
-    } else if (ok &&
-               renameat(directory, replacement.TemporaryName.c_str(), directory, held.NameInDirectory.c_str()) != 0) {
-      error = errno;
+    if (ok && (Fails(FaultKind::Rename, directory, held.NameInDirectory, error) ||
+               renameat(directory, Details->TemporaryName.c_str(), directory, held.NameInDirectory.c_str()) != 0)) {
       ok = false;
     }
-    if (!ok) unlinkat(directory, replacement.TemporaryName.c_str(), 0);
+    if (!ok) unlinkat(directory, Details->TemporaryName.c_str(), 0);
     pendingDirectory = -1;
   }
-  replacement.TemporaryName.clear();
+  Details.reset();
   if (!ok) return changed ? CommitResult::Changed : CommitResult::Failed;
 
   // The new text is in place from the rename on. A directory that cannot be
   // flushed may lose the rename in a crash, so that is still reported as a
   // failure ("can't be written", status 4) although the Workfile now holds the
   // new text: a run that reports success has made its changes durable.
-  if (Fails(FaultKind::DirectoryFlush, InvalidHandle, held.GivenName, error)) return CommitResult::Failed;
+  if (Fails(FaultKind::DirectoryFlush, directory, held.NameInDirectory, error)) return CommitResult::Failed;
   // Some file systems cannot flush a directory at all; that is no failure of ours.
   // A directory we may not read is held as a bare handle, which cannot be
   // flushed: flushing the whole file system it is on makes the rename durable.
-  if (fsync(directory) != 0 && errno != EINVAL && !(errno == EBADF && syncfs(static_cast<int>(held.File)) == 0)) {
-    error = errno;
+  if (fsync(directory) != 0 && errno != EINVAL && !(errno == EBADF && syncfs(held.File) == 0))
     return CommitResult::Failed;
-  }
   return CommitResult::Replaced;
-}
-
-void AbandonReplacement(const HeldWorkfile& held, Replacement& replacement) {
-  CleanupSignalsBlocked blocked;
-  if (replacement.TemporaryFile != InvalidHandle) close(static_cast<int>(replacement.TemporaryFile));
-  replacement.TemporaryFile = InvalidHandle;
-  if (!replacement.TemporaryName.empty())
-    unlinkat(static_cast<int>(held.Directory), replacement.TemporaryName.c_str(), 0);
-  replacement.TemporaryName.clear();
-  pendingDirectory = -1;
-}
-
-bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
-  // The tests of BeginReplacement; access() answers for the directory without
-  // anything being created in it.
-  if (!MayWriteHeldFile(held, error)) return false;
-  if (faccessat(static_cast<int>(held.Directory), ".", W_OK | X_OK, 0) != 0) {
-    error = errno;
-    return false;
-  }
-  return true;
 }
 
 bool Rewind(Handle handle, ErrorCode& error) {

@@ -11,8 +11,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <utility>
 
 #include "runtime/arguments.h"
+#include "runtime/held_workfile.h"
 #include "runtime/platform.h"
 #include "runtime/platform_faults.h"
 
@@ -232,21 +235,31 @@ bool TryLock(HANDLE file) {
   return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where) != FALSE;
 }
 
+// What a held Workfile was at its hold: the file itself (its volume and
+// number there), its size, its last-write time and the time of its last
+// change of any kind, which no user can set back.
+struct FileIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t FileNumber = 0;
+  std::uint64_t Size = 0;
+  std::int64_t ModifiedTime = 0;
+  std::int64_t ChangedTime = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 bool IdentityOf(HANDLE file, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) return false;
   identity.Volume = information.dwVolumeSerialNumber;
   identity.FileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   identity.Size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-  identity.ModifiedSeconds =
+  identity.ModifiedTime =
       static_cast<std::int64_t>((static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
                                 information.ftLastWriteTime.dwLowDateTime);
-  identity.ModifiedNanoseconds = 0;
   // The change time (text, times or attributes) cannot be set back by a user.
   FILE_BASIC_INFO basic{};
   if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
-    identity.ChangedSeconds = basic.ChangeTime.QuadPart;
-    identity.ChangedNanoseconds = 0;
+    identity.ChangedTime = basic.ChangeTime.QuadPart;
   }
   return true;
 }
@@ -282,15 +295,11 @@ BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
 // A read-only Workfile is left alone, as is anything that is no file; whether
 // we may write it at all (its security, another program's lock) is for the
 // system to say: the file is opened for writing without being changed.
-bool MayWriteHeldFile(const HeldWorkfile& held, ErrorCode& error) {
-  const std::string& target = held.NameInDirectory;
+bool MayWriteHeldFile(const std::string& target) {
+  ErrorCode error = 0;
   DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = LastError();
-    return false;
-  }
-  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    error = ERROR_ACCESS_DENIED;
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     return false;
   }
   HANDLE probe = INVALID_HANDLE_VALUE;
@@ -410,19 +419,46 @@ bool WriteBytes(Handle handle, const char* bytes, std::size_t size, ErrorCode& e
 
 bool CloseFile(Handle handle, ErrorCode& error) { return CloseNative(ToNative(handle), error); }
 
-HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t maxBytes, int lockWaitMilliseconds,
-                        HeldWorkfile& held, ErrorCode& error) {
-  ReleaseWorkfile(held);
-  held.GivenName = name;
+// What a held Workfile keeps: the file, its final path (links and spellings
+// resolved; the write-back goes there), and what the file was at the hold.
+struct HeldWorkfile::State {
+  HANDLE File = INVALID_HANDLE_VALUE;
+  std::string Target;
+  FileIdentity Identity;
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (File != INVALID_HANDLE_VALUE) CloseHandle(File);
+  }
+};
+
+// A replacement under way: the temporary file and its full path.
+struct Replacement::State {
+  HANDLE File = INVALID_HANDLE_VALUE;
+  std::string TemporaryName;
+};
+
+HeldWorkfile::HeldWorkfile() = default;
+HeldWorkfile::~HeldWorkfile() = default;
+HeldWorkfile::HeldWorkfile(HeldWorkfile&&) noexcept = default;
+HeldWorkfile& HeldWorkfile::operator=(HeldWorkfile&&) noexcept = default;
+
+void HeldWorkfile::Release() { Details.reset(); }
+Handle HeldWorkfile::File() const { return Details ? FromNative(Details->File) : InvalidHandle; }
+std::uint64_t HeldWorkfile::Size() const { return Details ? Details->Identity.Size : 0; }
+
+HoldResult HeldWorkfile::Hold(std::string_view name, bool forWriting, std::uint64_t maxBytes,
+                              int lockWaitMilliseconds) {
+  Release();
+  ErrorCode error = 0;
   const std::string opening = OpeningName(name);
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(lockWaitMilliseconds);
   for (;;) {
     if (Fails(FaultKind::Open, InvalidHandle, name, error)) return HoldResult::Failed;
     HANDLE file = OpenFile(opening, GENERIC_READ, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = LastError();
-      return HoldResult::Failed;
-    }
+    if (file == INVALID_HANDLE_VALUE) return HoldResult::Failed;
     // A console, printer or pipe is never read as a Workfile, nor written.
     if (GetFileType(file) != FILE_TYPE_DISK) {
       CloseHandle(file);
@@ -451,7 +487,6 @@ HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t ma
     }
     FileIdentity identity;
     if (!IdentityOf(file, identity)) {
-      error = LastError();
       CloseHandle(file);
       return HoldResult::Failed;
     }
@@ -471,89 +506,79 @@ HoldResult HoldWorkfile(std::string_view name, bool forWriting, std::uint64_t ma
       CloseHandle(file);
       return HoldResult::Failed;
     }
-    held.File = FromNative(file);
-    held.NameInDirectory = ExistingSpelling(target);
-    held.Identity = identity;
-    held.Writable = true;
+    Details = std::make_unique<State>();
+    Details->File = file;
+    Details->Target = ExistingSpelling(target);
+    Details->Identity = identity;
     return HoldResult::Held;
   }
 }
 
-void ReleaseWorkfile(HeldWorkfile& held) {
-  if (held.File != InvalidHandle) CloseHandle(ToNative(held.File));
-  held = HeldWorkfile{};
-}
-
-bool BeginReplacement(const HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
-  replacement = Replacement{};
-  const std::string& target = held.NameInDirectory;
-  if (!MayWriteHeldFile(held, error)) return false;
-  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held.GivenName, error)) return false;
-
-  HANDLE temporary = CreateTemporaryFile(FolderOf(target), replacement.TemporaryName, error);
-  if (temporary == INVALID_HANDLE_VALUE) {
-    replacement = Replacement{};
-    return false;
-  }
-  SetPending(replacement.TemporaryName);
-  replacement.TemporaryFile = FromNative(temporary);
-  return true;
-}
-
-CommitResult CommitReplacement(HeldWorkfile& held, Replacement& replacement, ErrorCode& error) {
-  HANDLE file = ToNative(replacement.TemporaryFile);
-  replacement.TemporaryFile = InvalidHandle;
-  bool ok = !Fails(FaultKind::Flush, FromNative(file), {}, error) && FlushFileBuffers(file) != FALSE;
-  if (!ok) error = LastError();
-  ErrorCode closeError = 0;
-  if (!CloseNative(file, closeError) && ok) {
-    error = closeError;
-    ok = false;
-  }
-  // Only the file as it was loaded is replaced: not one another program
-  // changed since, nor one put in its place.
-  bool changed = ok && !StillAsLoaded(held);
-  // The held handle goes before the replacement, which must be free to move
-  // the old file away.
-  CloseHandle(ToNative(held.File));
-  held.File = InvalidHandle;
-  if (ok && !changed) ok = PutInPlace(replacement.TemporaryName, held.NameInDirectory, error);
-  if (!ok || changed) DeleteFileA(replacement.TemporaryName.c_str());
-  pendingSet = false;
-  if (changed) return CommitResult::Changed;
-  return ok ? CommitResult::Replaced : CommitResult::Failed;
-}
-
-void AbandonReplacement(const HeldWorkfile&, Replacement& replacement) {
-  pendingSet = false;
-  if (replacement.TemporaryFile != InvalidHandle) CloseHandle(ToNative(replacement.TemporaryFile));
-  replacement.TemporaryFile = InvalidHandle;
-  if (!replacement.TemporaryName.empty()) DeleteFileA(replacement.TemporaryName.c_str());
-}
-
-bool CanReplace(const HeldWorkfile& held, ErrorCode& error) {
-  // The tests of BeginReplacement, with the folder probed instead of a
+bool HeldWorkfile::CanReplace() const {
+  // The tests of Replacement::Begin, with the folder probed instead of a
   // temporary file being made in it.
-  const std::string& target = held.NameInDirectory;
-  if (!MayWriteHeldFile(held, error)) return false;
+  if (!Details || !MayWriteHeldFile(Details->Target)) return false;
   // Whether the folder lets us add a file is for its security to say: asking
   // for that right when opening the folder answers without adding one.
-  std::string folder = FolderOf(target);
+  std::string folder = FolderOf(Details->Target);
   HANDLE directory = CreateFileA(folder.empty() ? "." : folder.c_str(), FILE_ADD_FILE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (directory == INVALID_HANDLE_VALUE) {
-    error = LastError();
-    return false;
-  }
+  if (directory == INVALID_HANDLE_VALUE) return false;
   CloseHandle(directory);
   return true;
 }
 
-bool StillAsLoaded(const HeldWorkfile& held) {
+bool HeldWorkfile::StillAsLoaded() const {
   FileIdentity now;
-  return IdentityOf(ToNative(held.File), now) && now == held.Identity &&
-         NamesSameFile(held.NameInDirectory, held.Identity);
+  return Details && IdentityOf(Details->File, now) && now == Details->Identity &&
+         NamesSameFile(Details->Target, Details->Identity);
+}
+
+Replacement::Replacement(HeldWorkfile& held) : Target(held) {}
+
+// Closes and removes a temporary file that was never committed; the Workfile stays as it was.
+Replacement::~Replacement() {
+  if (!Details) return;
+  pendingSet = false;
+  if (Details->File != INVALID_HANDLE_VALUE) CloseHandle(Details->File);
+  DeleteFileA(Details->TemporaryName.c_str());
+}
+
+Handle Replacement::File() const { return Details ? FromNative(Details->File) : InvalidHandle; }
+
+bool Replacement::Begin() {
+  HeldWorkfile::State* held = Target.Details.get();
+  ErrorCode error = 0;
+  if (!held || !MayWriteHeldFile(held->Target)) return false;
+  if (Fails(FaultKind::CreateTemporary, InvalidHandle, held->Target, error)) return false;
+  auto state = std::make_unique<State>();
+  state->File = CreateTemporaryFile(FolderOf(held->Target), state->TemporaryName, error);
+  if (state->File == INVALID_HANDLE_VALUE) return false;
+  SetPending(state->TemporaryName);
+  Details = std::move(state);
+  return true;
+}
+
+CommitResult Replacement::Commit() {
+  if (!Details) return CommitResult::Failed;
+  HeldWorkfile::State& held = *Target.Details;
+  HANDLE file = std::exchange(Details->File, INVALID_HANDLE_VALUE);
+  ErrorCode error = 0;
+  bool ok = !Fails(FaultKind::Flush, FromNative(file), {}, error) && FlushFileBuffers(file) != FALSE;
+  if (!CloseNative(file, error)) ok = false;
+  // Only the file as it was loaded is replaced: not one another program
+  // changed since, nor one put in its place.
+  bool changed = ok && !Target.StillAsLoaded();
+  // The held handle goes before the replacement, which must be free to move
+  // the old file away.
+  CloseHandle(std::exchange(held.File, INVALID_HANDLE_VALUE));
+  if (ok && !changed) ok = PutInPlace(Details->TemporaryName, held.Target, error);
+  if (!ok || changed) DeleteFileA(Details->TemporaryName.c_str());
+  pendingSet = false;
+  Details.reset();
+  if (changed) return CommitResult::Changed;
+  return ok ? CommitResult::Replaced : CommitResult::Failed;
 }
 
 bool Rewind(Handle handle, ErrorCode& error) {

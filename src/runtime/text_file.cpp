@@ -10,10 +10,6 @@ namespace zubra32 {
 
 namespace {
 
-constexpr char LineFeed = '\n';
-constexpr char CarriageReturn = '\r';
-constexpr char EndOfFileMark = '\x1a';
-
 // Appends the bytes to the line, leaving out every CR among them.
 void AppendWithoutCarriageReturns(std::string& line, const char* bytes, std::size_t size) {
   while (size > 0) {
@@ -44,9 +40,6 @@ void TextFile::Start(State state, platform::Handle handle, bool ownsHandle, std:
   if (IsOpen()) Close();
   HasFailed = false;
   Position = Valid = 0;
-  BytesRead = 0;
-  ReadsMemory = false;
-  MemoryBytes = {};
   WritesThrough = false;
   FileHandle = handle;
   OwnsHandle = ownsHandle;
@@ -75,49 +68,20 @@ void TextFile::OpenWrite(std::string_view name) {
 
 void TextFile::AttachWrite(platform::Handle handle) { Start(State::Writing, handle, false, FileBufferSize); }
 
-void TextFile::AttachRead(platform::Handle handle) { Start(State::Reading, handle, false, FileBufferSize); }
-
-void TextFile::OpenReadMemory(std::string_view bytes) {
-  // Started as a file that failed to open, then given the bytes to read.
-  Start(State::Reading, platform::InvalidHandle, false, FileBufferSize);
-  HasFailed = false;
-  MemoryBytes = bytes;
-  ReadsMemory = true;
-  CurrentState = State::Reading;
-}
-
 bool TextFile::Fill() {
   if (Position < Valid) return true;
   Position = Valid = 0;
-  if (CurrentState != State::Reading || BytesRead > ReadLimit) return false;
-  if (ReadsMemory) {
-    Valid = std::min(MemoryBytes.size(), BufferSize);
-    std::memcpy(Buffer.get(), MemoryBytes.data(), Valid);
-    MemoryBytes.remove_prefix(Valid);
-    return Valid > 0;
-  }
-  // One byte past the limit is read, to tell a file of exactly that size from a longer one.
-  std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(BufferSize, ReadLimit + 1 - BytesRead));
+  if (CurrentState != State::Reading) return false;
   platform::ErrorCode error = 0;
-  std::int64_t count = platform::ReadBytes(FileHandle, Buffer.get(), wanted, error);
+  std::int64_t count = platform::ReadBytes(FileHandle, Buffer.get(), BufferSize, error);
   if (count < 0) {
     // The bytes of a failed transfer are lost; the file reads as ended.
     Fail();
     return false;
   }
   Valid = static_cast<std::size_t>(count);
-  BytesRead += Valid;
-  if (BytesRead > ReadLimit) Valid = Position = 0;
   return Valid > 0;
 }
-
-std::string_view TextFile::Peek(std::size_t count) {
-  if (CurrentState != State::Reading || !Fill()) return {};
-  // A short first read (a pipe, a tiny file) may hold fewer bytes than asked for.
-  return std::string_view(Buffer.get() + Position, std::min(count, Valid - Position));
-}
-
-void TextFile::Skip(std::size_t count) { Position = std::min(Position + count, Valid); }
 
 bool TextFile::Eof() {
   if (CurrentState != State::Reading) {
@@ -200,8 +164,6 @@ void TextFile::Close() {
   FileHandle = platform::InvalidHandle;
   CurrentState = State::Closed;
   OwnsHandle = false;
-  ReadsMemory = false;
-  MemoryBytes = {};
   Position = Valid = 0;
 }
 

@@ -16,6 +16,12 @@ namespace zubra32 {
 // buffer, a named file or an attached handle gets the large one. Nothing but
 // the number of platform calls depends on the size.
 constexpr std::size_t ConsoleBufferSize = 128;
+
+// The bytes that shape a text: LF ends a line, CR is dropped where it stands
+// when reading and goes before LF when writing, Ctrl-Z ends the text.
+constexpr char LineFeed = '\n';
+constexpr char CarriageReturn = '\r';
+constexpr char EndOfFileMark = '\x1a';
 constexpr std::size_t FileBufferSize = 64 * 1024;
 
 class TextFile {
@@ -37,26 +43,8 @@ class TextFile {
   // replacement); the buffer is written out only when full and at Flush.
   void AttachWrite(platform::Handle handle);
 
-  // Takes over a handle that is already open for reading (a held Workfile);
-  // Detach gives it back.
-  void AttachRead(platform::Handle handle);
-
-  // Reading stops after `bytes` bytes of the file: what lies beyond reads as
-  // the end, and ReadLimitPassed tells that there was more.
-  void LimitRead(std::uint64_t bytes) { ReadLimit = bytes; }
-  bool ReadLimitPassed() const { return BytesRead > ReadLimit; }
-
   // A line longer than `bytes` fails the file (Failed) instead of being read whole.
   void LimitLine(std::size_t bytes) { LineLimit = bytes; }
-
-  // The next bytes of the file, up to `count` of them, without reading them;
-  // Skip then passes over bytes of what Peek gave.
-  std::string_view Peek(std::size_t count);
-  void Skip(std::size_t count);
-
-  // Reads the bytes as if they were a file's (a preview's would-be text of a
-  // Workfile). They must stay in place until the file is closed or reopened.
-  void OpenReadMemory(std::string_view bytes);
 
   // True when no line is left: no byte left, or the next byte is Ctrl-Z.
   bool Eof();
@@ -103,14 +91,10 @@ class TextFile {
   bool OwnsHandle = false;     // false for the standard streams and attached handles
   bool WritesThrough = false;  // the buffer is written out at every line end
   bool HasFailed = false;
-  std::string_view MemoryBytes;    // OpenReadMemory: the bytes not yet taken into the buffer
-  bool ReadsMemory = false;        // reading MemoryBytes instead of a handle
   std::size_t Position = 0;        // next byte to read
   std::size_t Valid = 0;           // bytes in the buffer (reading) or waiting (writing)
   std::unique_ptr<char[]> Buffer;  // BufferSize bytes, none before the first opening
   std::size_t BufferSize = 0;
-  std::uint64_t BytesRead = 0;  // of the file, since the opening
-  std::uint64_t ReadLimit = UINT64_MAX - 1;
   std::size_t LineLimit = SIZE_MAX;
 };
 

@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/strings.h"
+#include "runtime/text_file.h"
 #include "workfile/work_buffer.h"
 #include "workfile/workfile_text.h"
 
 namespace zubra32 {
 
 namespace {
-
-constexpr char LineFeed = '\n';
-constexpr char CarriageReturn = '\r';
-constexpr char EndOfFileMark = '\x1a';
 
 // Bytes left in the block where a line was shortened or moved out: a line
 // end, which no needle read from a definition line holds, so they seldom
@@ -24,8 +22,11 @@ bool StartsWithWideMark(std::string_view start) {
          start.starts_with(std::string_view("\0\0\xFE\xFF", 4));
 }
 
-// Drops every CR of the bytes in place; gives the new length.
-std::size_t DropCarriageReturns(char* bytes, std::size_t size) {
+}  // namespace
+
+std::size_t ApplyLoadRule(char* bytes, std::size_t size) {
+  while (size > 0 && static_cast<unsigned char>(bytes[size - 1]) <= ' ') --size;
+  // The line's trailing CRs went with the blanks; one inside comes out.
   char* to = static_cast<char*>(std::memchr(bytes, CarriageReturn, size));
   if (to == nullptr) return size;
   for (const char* from = to; from < bytes + size; ++from) {
@@ -34,7 +35,13 @@ std::size_t DropCarriageReturns(char* bytes, std::size_t size) {
   return static_cast<std::size_t>(to - bytes);
 }
 
-}  // namespace
+std::string_view AsLoaded(std::string_view bytes, std::string& scratch) {
+  std::string_view trimmed = TrimmedRightView(bytes);
+  if (trimmed.find(CarriageReturn) == std::string_view::npos) return trimmed;
+  scratch.assign(trimmed);
+  scratch.resize(ApplyLoadRule(scratch.data(), scratch.size()));
+  return scratch;
+}
 
 BodyText::BodyText(const BodyText& other)
     : BlockSize(other.BlockSize),
@@ -116,11 +123,8 @@ BodyText::LoadResult BodyText::Load(const ReadFunction& read, std::uint64_t size
   while (at < end && Spans.size() < maxLines) {
     const auto* lineFeed = static_cast<const char*>(std::memchr(bytes + at, LineFeed, end - at));
     const std::size_t lineEnd = lineFeed == nullptr ? end : static_cast<std::size_t>(lineFeed - bytes);
-    std::size_t trimmed = lineEnd;
-    while (trimmed > at && static_cast<unsigned char>(bytes[trimmed - 1]) <= ' ') --trimmed;
-    // A CR inside the line comes out; the line's trailing ones went with the trimming.
-    const std::size_t size = DropCarriageReturns(bytes + at, trimmed - at);
-    std::fill(bytes + at + size, bytes + trimmed, Filler);
+    const std::size_t size = ApplyLoadRule(bytes + at, lineEnd - at);
+    std::fill(bytes + at + size, bytes + lineEnd, Filler);
     if (!result.EchoOff && IsEchoOffLine(std::string_view(bytes + at, size))) {
       result.EchoOff = true;
     } else {

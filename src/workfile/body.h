@@ -12,6 +12,14 @@
 
 namespace zubra32 {
 
+// The load's rule for the bytes of one line (its line end taken off): the
+// trailing bytes 0 to 32 go, then every CR. In place; gives the size kept.
+std::size_t ApplyLoadRule(char* bytes, std::size_t size);
+
+// The same rule for bytes that must stay as they are: a view of them, or of
+// `scratch` holding the line as the load keeps it.
+std::string_view AsLoaded(std::string_view bytes, std::string& scratch);
+
 // The body as the load cut it from the Workfile's bytes: one block holding
 // the bytes as read, each line a span of it, and the lines an edit made
 // longer stored apart, one string each. Lines that an edit keeps as long or

@@ -28,15 +28,15 @@ const PlaceEntry& EntryFor(AddedPlace place) {
 
 // Appends a line to the head or the tail. A list that already holds its 100
 // lines refuses it, and the Workfile is dropped as a too-long one is: nothing
-// of it is written back.
+// of it is written back, and its file is let go at once.
 bool AppendLine(Reporting& report, WorkBuffer& work, AddedPlace place, std::string_view text) {
   const PlaceEntry& entry = EntryFor(place);
   std::vector<std::string>& lines = work.*entry.Lines;
   if (lines.size() >= entry.Capacity) {
-    std::string rest = " " + work.WorkfileName + " has more than " +
+    std::string rest = " " + work.Current.Name() + " has more than " +
                        IntToStr(static_cast<std::int64_t>(entry.Capacity)) + std::string(entry.Where);
     report.ReportWorkfileError(rest, ExitTooLong);
-    work.WorkfileName.clear();
+    work.Current.Drop();
     return false;
   }
   work.WorkfileModified = true;
@@ -59,7 +59,7 @@ void ApplyDirective(Reporting& report, WorkBuffer& work, const Directive& direct
 }
 
 void AddLine(Reporting& report, WorkBuffer& work, AddedPlace place, std::string_view value) {
-  if (work.WorkfileName.empty()) return;
+  if (work.Current.Empty()) return;
   if (AppendLine(report, work, place, value) && report.DebugMode) {
     report.WriteLn(std::string(EntryFor(place).Trace).append(value));
   }
@@ -67,7 +67,7 @@ void AddLine(Reporting& report, WorkBuffer& work, AddedPlace place, std::string_
 
 void ReplaceScan(Reporting& report, WorkBuffer& work, std::string_view leftSide, ReplaceOperation operation,
                  std::string_view rightSide) {
-  if (work.WorkfileName.empty() || work.LineCount() == 0) return;
+  if (work.Current.Empty() || work.LineCount() == 0) return;
   const bool debug = report.DebugMode;
   if (debug) report.WriteLn(std::string(" Replace ").append(leftSide).append(" by ").append(rightSide));
 

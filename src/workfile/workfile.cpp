@@ -5,143 +5,109 @@
 #include <algorithm>
 
 #include "runtime/file_system.h"
-#include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
-#include "workfile/preview.h"
 #include "workfile/workfile_text.h"
 
 namespace zubra32 {
 
 namespace {
 
-// Reports a Workfile that passed the existence test but could not be read in
-// full; nothing of it is current afterwards, so nothing of it is written back.
-void ReportUnreadable(Reporting& report, WorkBuffer& work) {
-  report.ReportWorkfileError(" File " + work.WorkfileName + " can't be read", ExitUnreadableOrUnwritable);
-  work.WorkfileName.clear();
-  platform::ReleaseWorkfile(work.Held);
-}
-
-void ReportUnwritable(Reporting& report, const WorkBuffer& work) {
-  report.ReportWorkfileError(" File " + work.WorkfileName + " can't be written", ExitUnreadableOrUnwritable);
-}
-
-// The name no longer leads to the Workfile as loaded: it is left as it is now.
-void ReportChanged(Reporting& report, const WorkBuffer& work) {
-  report.ReportWorkfileError(" File " + work.WorkfileName + " was changed by another program",
-                             ExitUnreadableOrUnwritable);
+// Reports a Workfile error; nothing of the Workfile is current afterwards.
+void Refuse(Reporting& report, WorkBuffer& work, std::string_view what, std::int32_t status) {
+  report.ReportWorkfileError(" File " + work.Current.Name() + std::string(what), status);
+  work.Current.Drop();
 }
 
 // A Workfile over one of the limits: nothing of it is current afterwards.
-void ReportTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
-  report.ReportWorkfileError(" " + work.WorkfileName + " has more than " + IntToStr(static_cast<std::int64_t>(limit)) +
-                                 " " + std::string(unit),
+void RefuseTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
+  report.ReportWorkfileError(" " + work.Current.Name() + " has more than " +
+                                 IntToStr(static_cast<std::int64_t>(limit)) + " " + std::string(unit),
                              ExitTooLong);
-  work.WorkfileName.clear();
-  platform::ReleaseWorkfile(work.Held);
+  work.Current.Drop();
 }
 
 }  // namespace
 
-void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine) {
-  CloseWorkfile(report, work);
+std::string_view SectionName(std::string_view sectionLine) {
   // The brackets are the first and the last byte, whatever those are.
   std::string_view name = sectionLine.substr(std::min<std::size_t>(1, sectionLine.size()));
-  work.WorkfileName = name.substr(0, name.empty() ? 0 : name.size() - 1);
-  if (!FileExists(work.WorkfileName)) {
-    report.ReportWorkfileError(" File " + work.WorkfileName + " not found", ExitMissingFile);
-    work.WorkfileName.clear();
-    return;
+  return name.substr(0, name.empty() ? 0 : name.size() - 1);
+}
+
+void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine, WriteBackStrategy& writeBack) {
+  CloseWorkfile(report, work, writeBack);
+  work.Current.Take(std::string(SectionName(sectionLine)));
+  if (!FileExists(work.Current.Name())) return Refuse(report, work, " not found", ExitMissingFile);
+  if (report.DebugMode) report.WriteLn("  New Workfile : " + work.Current.Name());
+  LoadWorkfile(report, work, writeBack);
+}
+
+void CloseWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeBack) {
+  if (work.Current.Empty()) return;
+  if (report.DebugMode) report.WriteLn("Close > " + work.Current.Name());
+  WriteBackResult result = work.WorkfileModified ? writeBack.WriteBack(report, work) : WriteBackResult::Done;
+  if (result == WriteBackResult::Unwritable) Refuse(report, work, " can't be written", ExitUnreadableOrUnwritable);
+  if (result == WriteBackResult::Changed) {
+    Refuse(report, work, " was changed by another program", ExitUnreadableOrUnwritable);
   }
-  if (report.DebugMode) report.WriteLn("  New Workfile : " + work.WorkfileName);
-  LoadWorkfile(report, work);
+  work.Current.File().Release();
 }
 
-void CloseWorkfile(Reporting& report, WorkBuffer& work) {
-  if (work.WorkfileName.empty()) return;
-  if (report.DebugMode) report.WriteLn("Close > " + work.WorkfileName);
-  if (work.WorkfileModified) SaveWorkfile(report, work);
-  platform::ReleaseWorkfile(work.Held);
-}
-
-void LoadWorkfile(Reporting& report, WorkBuffer& work) {
+void LoadWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeBack) {
   work.HeadLines.clear();
   work.BodyLines.Clear();
   work.TailLines.clear();
-  work.EchoOffSeen = false;
-  work.ByteOrderMark = false;
+  work.Loaded = {};
   work.WorkfileModified = false;
 
-  platform::ErrorCode error = 0;
-  switch (platform::HoldWorkfile(work.WorkfileName, work.Preview == nullptr, MaxWorkfileBytes, WorkfileLockWait,
-                                 work.Held, error)) {
+  platform::HeldWorkfile& file = work.Current.File();
+  switch (file.Hold(work.Current.Name(), writeBack.WritesFiles(), MaxWorkfileBytes, WorkfileLockWait)) {
     case platform::HoldResult::Held: break;
-    case platform::HoldResult::TooLarge: return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
+    case platform::HoldResult::TooLarge: return RefuseTooLong(report, work, MaxWorkfileBytes, "bytes");
     case platform::HoldResult::Locked:
-      report.ReportWorkfileError(" File " + work.WorkfileName + " is locked by another program",
-                                 ExitUnreadableOrUnwritable);
-      return work.WorkfileName.clear();
+      return Refuse(report, work, " is locked by another program", ExitUnreadableOrUnwritable);
     case platform::HoldResult::NotRegular:
-    case platform::HoldResult::Failed: return ReportUnreadable(report, work);
+    case platform::HoldResult::Failed: return Refuse(report, work, " can't be read", ExitUnreadableOrUnwritable);
   }
 
-  // A preview reads what an earlier section would have left, if one would have written it.
-  std::string_view wouldBe;
-  BodyText::LoadResult loaded;
-  if (FindWouldBeText(work, wouldBe)) {
-    loaded = work.BodyLines.Load(
-        [&wouldBe](char* into, std::size_t capacity) {
-          std::size_t count = std::min(capacity, wouldBe.size());
-          std::copy_n(wouldBe.data(), count, into);
-          wouldBe.remove_prefix(count);
-          return static_cast<std::int64_t>(count);
-        },
-        wouldBe.size(), MaxWorkfileBytes, MaxBodyLines);
-  } else {
-    loaded = work.BodyLines.Load(
-        [&work](char* into, std::size_t capacity) {
-          platform::ErrorCode error = 0;
-          return platform::ReadBytes(work.Held.File, into, capacity, error);
-        },
-        work.Held.Identity.Size, MaxWorkfileBytes, MaxBodyLines);
+  BodyText::ReadFunction read = [&file](char* into, std::size_t capacity) {
+    platform::ErrorCode error = 0;
+    return platform::ReadBytes(file.File(), into, capacity, error);
+  };
+  std::uint64_t size = file.Size();
+  std::optional<std::string_view> source = writeBack.SourceText(work);
+  if (source) {
+    read = [rest = *source](char* into, std::size_t capacity) mutable {
+      std::size_t count = std::min(capacity, rest.size());
+      std::copy_n(rest.data(), count, into);
+      rest.remove_prefix(count);
+      return static_cast<std::int64_t>(count);
+    };
+    size = source->size();
   }
-  if (loaded.WideMark) return ReportUnreadable(report, work);
-  work.ByteOrderMark = loaded.ByteOrderMark;
-  if (loaded.EchoOff) {
-    work.EchoOffSeen = true;
-    work.HeadLines.emplace_back(EchoOffLine);
-  }
-  if (loaded.Failed) return ReportUnreadable(report, work);
-  if (loaded.TooManyBytes) return ReportTooLong(report, work, MaxWorkfileBytes, "bytes");
-  if (loaded.TooManyLines) ReportTooLong(report, work, MaxBodyLines, "lines");
+  work.Loaded = work.BodyLines.Load(read, size, MaxWorkfileBytes, MaxBodyLines);
+  if (work.Loaded.WideMark) return Refuse(report, work, " can't be read", ExitUnreadableOrUnwritable);
+  if (work.Loaded.EchoOff) work.HeadLines.emplace_back(EchoOffLine);
+  if (work.Loaded.Failed) return Refuse(report, work, " can't be read", ExitUnreadableOrUnwritable);
+  if (work.Loaded.TooManyBytes) return RefuseTooLong(report, work, MaxWorkfileBytes, "bytes");
+  if (work.Loaded.TooManyLines) RefuseTooLong(report, work, MaxBodyLines, "lines");
 }
 
-void SaveWorkfile(Reporting& report, WorkBuffer& work) {
-  // A preview shows what would be written instead, or the failure it can foresee.
-  if (work.Preview != nullptr) {
-    platform::ErrorCode error = 0;
-    if (!platform::CanReplace(work.Held, error)) return ReportUnwritable(report, work);
-    if (!platform::StillAsLoaded(work.Held)) return ReportChanged(report, work);
-    return PreviewWriteBack(report, work);
-  }
-  platform::Replacement replacement;
-  platform::ErrorCode error = 0;
-  if (!platform::BeginReplacement(work.Held, replacement, error)) return ReportUnwritable(report, work);
-
+WriteBackResult FileWriteBack::WriteBack(Reporting&, WorkBuffer& work) {
+  platform::Replacement replacement(work.Current.File());
+  if (!replacement.Begin()) return WriteBackResult::Unwritable;
   TextFile file;
-  file.AttachWrite(replacement.TemporaryFile);
+  file.AttachWrite(replacement.File());
   WriteBackBytes(work, [&file](std::string_view bytes) { file.Write(bytes); });
   file.Detach();
-  if (file.Failed()) {
-    platform::AbandonReplacement(work.Held, replacement);
-    return ReportUnwritable(report, work);
+  if (file.Failed()) return WriteBackResult::Unwritable;
+  switch (replacement.Commit()) {
+    case platform::CommitResult::Replaced: return WriteBackResult::Done;
+    case platform::CommitResult::Changed: return WriteBackResult::Changed;
+    case platform::CommitResult::Failed: break;
   }
-  switch (platform::CommitReplacement(work.Held, replacement, error)) {
-    case platform::CommitResult::Replaced: return;
-    case platform::CommitResult::Changed: return ReportChanged(report, work);
-    case platform::CommitResult::Failed: return ReportUnwritable(report, work);
-  }
+  return WriteBackResult::Unwritable;
 }
 
 }  // namespace zubra32

@@ -3,6 +3,7 @@
 // run ends.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "runtime/reporting.h"
@@ -10,22 +11,58 @@
 
 namespace zubra32 {
 
+// How putting a changed Workfile's new text in place ended.
+enum class WriteBackResult {
+  Done,
+  Unwritable,  // "can't be written"
+  Changed,     // "was changed by another program": the file is left as it is now
+};
+
+// What the close does with a changed Workfile, and where its load takes the
+// text from. A run writes the file back (FileWriteBack); a caller above this
+// layer may put the text elsewhere instead and give it back to a later load
+// of the same Workfile.
+class WriteBackStrategy {
+ public:
+  virtual ~WriteBackStrategy() = default;
+
+  // True when the write-back replaces the file: the load then opens it for
+  // writing and locks it against our other runs until the close.
+  virtual bool WritesFiles() const = 0;
+
+  // The text a load of the current Workfile reads instead of the file's
+  // bytes; valid until the next call of the strategy.
+  virtual std::optional<std::string_view> SourceText(const WorkBuffer& work) = 0;
+
+  // Puts the changed Workfile's text where it belongs.
+  virtual WriteBackResult WriteBack(Reporting& report, WorkBuffer& work) = 0;
+};
+
+// The run's write-back: the Workfile is replaced by its byte-order mark, if it
+// had one, then head, body and tail lines, each ended by CR LF, in one atomic
+// step, and only while the file is still as it was loaded.
+class FileWriteBack final : public WriteBackStrategy {
+ public:
+  bool WritesFiles() const override { return true; }
+  std::optional<std::string_view> SourceText(const WorkBuffer&) override { return std::nullopt; }
+  WriteBackResult WriteBack(Reporting& report, WorkBuffer& work) override;
+};
+
 // A section line: closes the current Workfile, then takes the name between the
 // brackets (first and last byte cut, whatever they are) and loads that file.
-void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine);
+void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine, WriteBackStrategy& writeBack);
 
-// Traces the close in debug mode and writes the Workfile back if it changed.
-void CloseWorkfile(Reporting& report, WorkBuffer& work);
+// Traces the close in debug mode, writes the Workfile back if it changed,
+// reports a write-back that failed, and lets go of the file.
+void CloseWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeBack);
 
-// Takes hold of the Workfile named by WorkfileName and reads it into the
-// buffer, the first echo-off line into the head; refuses anything but a
-// regular file, a file in UTF-16 or UTF-32, one of more than 1 GiB and one of
-// more than 2500 body lines.
-void LoadWorkfile(Reporting& report, WorkBuffer& work);
+// Takes hold of the current Workfile and reads it (or the strategy's text for
+// it) into the buffer, the first echo-off line into the head; refuses
+// anything but a regular file, a file in UTF-16 or UTF-32, one of more than
+// 1 GiB and one of more than 2500 body lines.
+void LoadWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeBack);
 
-// Replaces the Workfile by its byte-order mark, if it had one, then head, body
-// and tail lines, each ended by CR LF, in one atomic step; reports a Workfile
-// that cannot be written or that another program changed since the load.
-void SaveWorkfile(Reporting& report, WorkBuffer& work);
+// The name a section line gives: the line without its first and last byte.
+std::string_view SectionName(std::string_view sectionLine);
 
 }  // namespace zubra32

@@ -18,7 +18,7 @@ bool IsEchoOffLine(std::string_view line) {
 }
 
 void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write) {
-  if (work.ByteOrderMark) write(Utf8ByteOrderMark);
+  if (work.ByteOrderMark()) write(Utf8ByteOrderMark);
   WriteBackLines(work, write);
 }
 

@@ -57,7 +57,9 @@ std::string PathOf(Handle handle) {
 
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
   if (plan.directory.empty()) return false;
-  std::string path = handle != InvalidHandle ? PathOf(handle) : std::string(name);
+  std::string path = handle == InvalidHandle ? std::string(name)
+                     : name.empty()          ? PathOf(handle)
+                                             : PathOf(handle) + "/" + std::string(name);
   if (path != plan.directory && path.rfind(plan.directory + "/", 0) != 0) return false;
   if (plan.observe) plan.observe(kind, path);
   if (++plan.seen[static_cast<std::size_t>(kind)] != plan.failAt || kind != plan.kind) return false;

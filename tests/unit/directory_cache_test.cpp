@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/platform.h"
+#include "runtime/held_workfile.h"
 #include "unit_test_support.h"
 
 namespace zubra32::platform {
@@ -19,15 +19,13 @@ namespace {
 std::string ReadAndReplace(const std::string& name, const std::string& text, bool& ok) {
   HeldWorkfile held;
   ErrorCode error = 0;
-  ok = HoldWorkfile(name, true, 1u << 20, 0, held, error) == HoldResult::Held;
+  ok = held.Hold(name, true, 1u << 20, 0) == HoldResult::Held;
   std::string bytes(64, '\0');
-  std::int64_t count = ok ? ReadBytes(held.File, bytes.data(), bytes.size(), error) : -1;
+  std::int64_t count = ok ? ReadBytes(held.File(), bytes.data(), bytes.size(), error) : -1;
   bytes.resize(count < 0 ? 0 : static_cast<std::size_t>(count));
-  Replacement replacement;
-  ok = ok && count >= 0 && BeginReplacement(held, replacement, error) &&
-       WriteBytes(replacement.TemporaryFile, text.data(), text.size(), error) &&
-       CommitReplacement(held, replacement, error) == CommitResult::Replaced;
-  ReleaseWorkfile(held);
+  Replacement replacement(held);
+  ok = ok && count >= 0 && replacement.Begin() && WriteBytes(replacement.File(), text.data(), text.size(), error) &&
+       replacement.Commit() == CommitResult::Replaced;
   return bytes;
 }
 

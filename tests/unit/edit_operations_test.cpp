@@ -12,7 +12,7 @@ using Lines = std::vector<std::string>;
 
 WorkBuffer MakeWork(const Lines& body, const Lines& head = {}, const Lines& tail = {}) {
   WorkBuffer work;
-  work.WorkfileName = "work.txt";
+  work.Current.Take("work.txt");
   work.HeadLines = head;
   work.TailLines = tail;
   for (const std::string& line : body) work.BodyLines.Append(line);
@@ -75,7 +75,7 @@ TEST(EditOperationsTest, EachOperationOnTheBody) {
     EXPECT_EQ(work.HeadLines, row.head) << row.directive;
     EXPECT_EQ(work.TailLines, row.tail) << row.directive;
     EXPECT_EQ(work.WorkfileModified, row.modified) << row.directive;
-    EXPECT_EQ(work.WorkfileName, "work.txt") << row.directive;
+    EXPECT_EQ(work.Current.Name(), "work.txt") << row.directive;
     EXPECT_EQ(run.RunStatus, 0) << row.directive;
   }
 }
@@ -101,7 +101,7 @@ TEST(EditOperationsTest, NothingHappensWithoutAWorkfileOrToAnEmptyBody) {
   Reporting run = test::ConsoleReporting();
   run.DebugMode = true;
   WorkBuffer none = MakeWork({"a"});
-  none.WorkfileName.clear();
+  none.Current.Drop();
   EXPECT_EQ(Apply(run, none, all), "");
   EXPECT_EQ(none.BodyLines.Lines(), (Lines{"a"}));
   EXPECT_TRUE(none.HeadLines.empty() && none.TailLines.empty() && !none.WorkfileModified);
@@ -139,7 +139,7 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
               "Error in defs.txt Line:7 work.txt has more than 100 lines at " + row.where + "\r\n")
         << row.directive;
     EXPECT_EQ(run.RunStatus, 3) << row.directive;
-    EXPECT_EQ(work.WorkfileName, "") << row.directive;
+    EXPECT_EQ(work.Current.Name(), "") << row.directive;
     EXPECT_EQ(work.HeadCount(), row.head) << row.directive;
     EXPECT_EQ(work.TailCount(), row.tail) << row.directive;
     EXPECT_EQ(work.BodyLines.Lines(), (Lines{"a"})) << row.directive;
@@ -160,7 +160,7 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
   EXPECT_EQ(work.HeadCount(), 100u);
   EXPECT_EQ(work.TailCount(), 100u);
   EXPECT_EQ(run.RunStatus, 0);
-  EXPECT_EQ(work.WorkfileName, "work.txt");
+  EXPECT_EQ(work.Current.Name(), "work.txt");
 }
 
 TEST(EditOperationsTest, DebugModeTracesEveryOperation) {

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/platform.h"
+#include "runtime/held_workfile.h"
 #include "unit_test_support.h"
 
 namespace zubra32::platform {
@@ -19,8 +19,7 @@ namespace {
 constexpr std::uint64_t AnySize = 1u << 30;
 
 HoldResult Hold(const std::string& name, HeldWorkfile& held, int waitMilliseconds, std::uint64_t maxBytes = AnySize) {
-  ErrorCode error = 0;
-  return HoldWorkfile(name, true, maxBytes, waitMilliseconds, held, error);
+  return held.Hold(name, true, maxBytes, waitMilliseconds);
 }
 
 TEST(HoldWorkfileTest, AHeldFileKeepsOtherHoldersWaitingUntilItIsLetGo) {
@@ -32,9 +31,9 @@ TEST(HoldWorkfileTest, AHeldFileKeepsOtherHoldersWaitingUntilItIsLetGo) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Hold(name, second, 200), HoldResult::Locked);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-  ReleaseWorkfile(first);
+  first.Release();
   EXPECT_EQ(Hold(name, second, 0), HoldResult::Held);
-  ReleaseWorkfile(second);
+  second.Release();
 }
 
 // The holder writes the file back (a new file renamed over the name) and lets
@@ -50,14 +49,16 @@ TEST(HoldWorkfileTest, AWaiterTakesTheFileThatWasPutInPlaceMeanwhile) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   test::WriteFileBytes(dir.Path("new.txt"), "new\r\n");
   ASSERT_EQ(std::rename(dir.Path("new.txt").c_str(), name.c_str()), 0);
-  ReleaseWorkfile(first);
+  first.Release();
   waiter.join();
   ASSERT_EQ(waited, HoldResult::Held);
-  struct stat status {};
+  struct stat status {
+  }, held{};
   ASSERT_EQ(stat(name.c_str(), &status), 0);
-  EXPECT_EQ(second.Identity.FileNumber, static_cast<std::uint64_t>(status.st_ino));
-  EXPECT_EQ(second.Identity.Size, 5u);
-  ReleaseWorkfile(second);
+  ASSERT_EQ(fstat(static_cast<int>(second.File()), &held), 0);
+  EXPECT_EQ(held.st_ino, status.st_ino);
+  EXPECT_EQ(second.Size(), 5u);
+  second.Release();
 }
 
 TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
@@ -80,12 +81,8 @@ TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
   for (const auto& row : rows) {
     HeldWorkfile held;
     EXPECT_EQ(Hold(row.name, held, 0, row.maxBytes), row.result) << row.name;
-    EXPECT_EQ(held.File != InvalidHandle, row.result == HoldResult::Held) << row.name;
-    // A link is followed to the file itself, which is what the write-back replaces.
-    if (row.result == HoldResult::Held) {
-      EXPECT_EQ(held.NameInDirectory, "w.txt") << row.name;
-    }
-    ReleaseWorkfile(held);
+    EXPECT_EQ(held.IsHeld(), row.result == HoldResult::Held) << row.name;
+    held.Release();
   }
 }
 
@@ -118,20 +115,18 @@ TEST(HoldWorkfileTest, OnlyAWritersLockHoldsUpAHold) {
       lock.l_type = row.holder == Holder::ReadLock ? F_RDLCK : F_WRLCK;
       ASSERT_EQ(fcntl(other, F_OFD_SETLK, &lock), 0);
     } else {
-      ErrorCode error = 0;
-      ASSERT_EQ(HoldWorkfile(name, row.holder == Holder::Run, AnySize, 0, first, error), HoldResult::Held);
+      ASSERT_EQ(first.Hold(name, row.holder == Holder::Run, AnySize, 0), HoldResult::Held);
     }
-    ErrorCode error = 0;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(HoldWorkfile(name, row.forWriting, AnySize, 300, second, error), row.result);
+    EXPECT_EQ(second.Hold(name, row.forWriting, AnySize, 300), row.result);
     const auto took = std::chrono::steady_clock::now() - start;
     if (row.result == HoldResult::Held) {
       EXPECT_LT(took, std::chrono::milliseconds(200));
-      const int mode = fcntl(static_cast<int>(second.File), F_GETFL) & O_ACCMODE;
+      const int mode = fcntl(static_cast<int>(second.File()), F_GETFL) & O_ACCMODE;
       EXPECT_EQ(mode, row.forWriting ? O_RDWR : O_RDONLY);
     }
-    ReleaseWorkfile(first);
-    ReleaseWorkfile(second);
+    first.Release();
+    second.Release();
     if (other >= 0) close(other);
   }
 }

@@ -4,10 +4,10 @@
 #include <random>
 
 #include "deflang/directive.h"
+#include "driver/preview.h"
 #include "runtime/strings.h"
 #include "unit_test_support.h"
 #include "workfile/edit_operations.h"
-#include "workfile/preview.h"
 #include "workfile/workfile.h"
 #include "workfile/workfile_text.h"
 
@@ -29,12 +29,13 @@ Previewed Preview(const std::string& oldText, const Lines& directives) {
   test::WriteFileBytes(dir.Path("w.txt"), oldText);
   Previewed previewed{oldText, {}, {}};
   Reporting run = test::ConsoleReporting();
-  previewed.work.WorkfileName = dir.Path("w.txt");
+  FileWriteBack write;
+  previewed.work.Current.Take(dir.Path("w.txt"));
   test::CapturedOutput console;
-  LoadWorkfile(run, previewed.work);
+  LoadWorkfile(run, previewed.work, write);
   for (const std::string& line : directives) ApplyDirective(run, previewed.work, ClassifyDirective(line));
   console.Finish();
-  platform::ReleaseWorkfile(previewed.work.Held);
+  previewed.work.Current.File().Release();
   WriteBackBytes(previewed.work, [&](std::string_view bytes) { previewed.newText.append(bytes); });
   return previewed;
 }

@@ -37,9 +37,10 @@ void ModelScan(std::vector<std::string>& lines, std::string_view left, char op, 
 // buffer keeps its lines).
 void LoadBytes(Reporting& run, WorkBuffer& work, const test::ScratchDir& dir, const std::string& bytes) {
   test::WriteFileBytes(dir.Path("w.txt"), bytes);
-  work.WorkfileName = dir.Path("w.txt");
-  LoadWorkfile(run, work);
-  platform::ReleaseWorkfile(work.Held);
+  FileWriteBack write;
+  work.Current.Take(dir.Path("w.txt"));
+  LoadWorkfile(run, work, write);
+  work.Current.File().Release();
 }
 
 TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
@@ -58,7 +59,7 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
     WorkBuffer work;
     // Loaded lines live in the block, lines filled by hand apart: both kinds, and mixed by the edits.
     if (round % 3 == 0) {
-      work.WorkfileName = "work.txt";
+      work.Current.Take("work.txt");
       for (int i = 0; i < 30; ++i) work.BodyLines.Append(text(round % 4 == 0 ? 300 : 12));
     } else {
       LoadBytes(run, work, dir, text(round % 4 == 0 ? 9000 : 400));
@@ -181,8 +182,9 @@ TEST(ReplaceScanTest, ALoadedWorkfileIsSearchedLikeOneFilledByHand) {
   test::WriteFileBytes(dir.Path("w.txt"), "Path=C:\\DOS\r\n@echo off\r\nnetx /ps\r\n  rem x  \r\n");
   Reporting run = test::ConsoleReporting();
   WorkBuffer work;
-  work.WorkfileName = dir.Path("w.txt");
-  LoadWorkfile(run, work);
+  FileWriteBack write;
+  work.Current.Take(dir.Path("w.txt"));
+  LoadWorkfile(run, work, write);
   ASSERT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"Path=C:\\DOS", "netx /ps", "  rem x"}));
   for (int i = 0; i < 10; ++i) ReplaceScan(run, work, "dos", Op('+'), ";x");
   ReplaceScan(run, work, "NETX /", Op(' '), "vlm /");

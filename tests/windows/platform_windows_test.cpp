@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/held_workfile.h"
 #include "runtime/platform.h"
 #include "support/file_bytes.h"
 
@@ -72,20 +73,16 @@ void WriteAsAnotherProgram(const std::string& name, const std::string& bytes) {
 }
 
 platform::HoldResult Hold(const std::string& name, platform::HeldWorkfile& held, int waitMilliseconds = 1000) {
-  platform::ErrorCode error = 0;
-  return platform::HoldWorkfile(name, true, 1u << 30, waitMilliseconds, held, error);
+  return held.Hold(name, true, 1u << 30, waitMilliseconds);
 }
 
 // Writes `text` through a replacement of the held file.
 platform::CommitResult ReplaceHeld(platform::HeldWorkfile& held, const std::string& text) {
-  platform::Replacement replacement;
+  platform::Replacement replacement(held);
   platform::ErrorCode error = 0;
-  if (!platform::BeginReplacement(held, replacement, error)) return platform::CommitResult::Failed;
-  if (!platform::WriteBytes(replacement.TemporaryFile, text.data(), text.size(), error)) {
-    platform::AbandonReplacement(held, replacement);
+  if (!replacement.Begin() || !platform::WriteBytes(replacement.File(), text.data(), text.size(), error))
     return platform::CommitResult::Failed;
-  }
-  return platform::CommitReplacement(held, replacement, error);
+  return replacement.Commit();
 }
 
 // Loads and writes back `name` with `text`; false when any step fails.
@@ -93,7 +90,7 @@ bool Replace(const std::string& name, const std::string& text) {
   platform::HeldWorkfile held;
   bool replaced =
       Hold(name, held) == platform::HoldResult::Held && ReplaceHeld(held, text) == platform::CommitResult::Replaced;
-  platform::ReleaseWorkfile(held);
+  held.Release();
   return replaced;
 }
 
@@ -187,16 +184,16 @@ void AHeldWorkfileIsWaitedForBriefly() {
 
   // Taken while the new text is being written: putting it in place waits too.
   platform::HeldWorkfile held;
-  platform::Replacement replacement;
   platform::ErrorCode error = 0;
   CHECK(Hold(name, held) == platform::HoldResult::Held);
-  CHECK(platform::BeginReplacement(held, replacement, error));
-  CHECK(platform::WriteBytes(replacement.TemporaryFile, "newer\r\n", 7, error));
   {
+    platform::Replacement replacement(held);
+    CHECK(replacement.Begin());
+    CHECK(platform::WriteBytes(replacement.File(), "newer\r\n", 7, error));
     Holder holder(name, 200);
-    CHECK(platform::CommitReplacement(held, replacement, error) == platform::CommitResult::Replaced);
+    CHECK(replacement.Commit() == platform::CommitResult::Replaced);
   }
-  platform::ReleaseWorkfile(held);
+  held.Release();
   CHECK(ReadFileBytes(name) == "newer\r\n");
 
   // Held for good: a failure after a short wait, the file as it was, nothing left over.
@@ -223,12 +220,12 @@ void OurOtherRunsWaitAndAChangedFileIsNotOverwritten() {
   // Another program writes the file after our load: our write-back leaves it.
   WriteAsAnotherProgram(name, "theirs\r\n");
   CHECK(ReplaceHeld(first, "ours\r\n") == platform::CommitResult::Changed);
-  platform::ReleaseWorkfile(first);
+  first.Release();
   CHECK(ReadFileBytes(name) == "theirs\r\n");
   CHECK(Listing(folder) == std::vector<std::string>{"w.txt"});
   // Released, the file is ours to load again.
   CHECK(Hold(name, second) == platform::HoldResult::Held);
-  platform::ReleaseWorkfile(second);
+  second.Release();
   // A device is never loaded.
   CHECK(Hold("NUL", second) == platform::HoldResult::NotRegular);
   RemoveFolder(folder);
