@@ -1,5 +1,7 @@
 #include "deflang/directive.h"
 
+#include <algorithm>
+
 #include "runtime/strings.h"
 
 namespace zubra32 {
@@ -72,6 +74,11 @@ Directive ClassifyDirective(std::string_view line) {
     SplitAtOperator(line, directive);
   }
   return directive;
+}
+
+std::string_view SectionName(std::string_view sectionLine) {
+  std::string_view name = sectionLine.substr(std::min<std::size_t>(1, sectionLine.size()));
+  return name.substr(0, name.empty() ? 0 : name.size() - 1);
 }
 
 }  // namespace zubra32

@@ -59,4 +59,8 @@ struct Directive {
 // it may be an operator character, and both sides' escapes are resolved.
 Directive ClassifyDirective(std::string_view line);
 
+// The Workfile a section line names: the line without its first byte (the
+// "[") and its last (normally the "]"), whatever those are.
+std::string_view SectionName(std::string_view sectionLine);
+
 }  // namespace zubra32

@@ -1,8 +1,5 @@
-// The check (/T): the definition file read once more, on its own, each line
-// looked over as the run would take it; no Workfile is opened.
 #include "driver/check.h"
 
-#include "deflang/lint.h"
 #include "driver/read_loop.h"
 #include "runtime/console.h"
 #include "runtime/reporting.h"
@@ -11,12 +8,27 @@
 
 namespace zubra32 {
 
+Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber) {
+  Findings findings;
+  PassStages(line, {
+                       [&findings](std::string& text) {
+                         ExpansionNotes notes;
+                         ExpandVariablesNoting(text, notes);
+                         CheckExpansion(notes, findings);
+                       },
+                       nullptr,
+                       [&](std::string_view text) { CheckSectionLine(state, text, lineNumber, findings); },
+                       [&](std::string_view text) { CheckDirectiveLine(state, text, findings); },
+                   });
+  return findings;
+}
+
 std::int32_t CheckDefinitionFile(std::string_view definitionFileName) {
   TextFile file;
   file.OpenRead(definitionFileName);
   file.LimitLine(MaxDefinitionLineBytes);
   if (file.Failed()) return -1;
-  LintState state;
+  CheckState state;
   std::int64_t lineNumber = 0;
   std::int32_t warnings = 0;
   std::string line;
@@ -24,7 +36,7 @@ std::int32_t CheckDefinitionFile(std::string_view definitionFileName) {
     file.ReadLine(line);
     if (file.Failed()) return -1;
     ++lineNumber;
-    for (const std::string& finding : LintLine(state, line, lineNumber)) {
+    for (const std::string& finding : CheckLine(state, line, lineNumber)) {
       Output().WriteLn(MessageLinePrefix("Warning in ", definitionFileName, lineNumber).append(" ").append(finding));
       ++warnings;
     }

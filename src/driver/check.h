@@ -1,10 +1,20 @@
-// The check (/T): the definition file looked over on its own.
+// The check (/T): the definition file looked over on its own, each line
+// passing the read loop's own stages, with the check's rules in place of the
+// run's actions; no Workfile is opened.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "deflang/check_rules.h"
+
 namespace zubra32 {
+
+// The findings for one definition line as read (untrimmed), each the text
+// that follows "Warning in <def> Line:<n> ". The line is expanded against the
+// environment the check runs in, without traces.
+Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber);
 
 // Prints a warning line for each line of the definition file that probably
 // does not do what it seems to, then the count. Gives the number of warnings,

@@ -18,34 +18,6 @@ namespace {
 
 constexpr std::string_view DebugLine = "[DEBUG]";
 
-// A line that begins with an apostrophe is a comment.
-void ApplyCommentRule(RunState& run) {
-  if (!run.CurrentLine.empty() && run.CurrentLine.front() == '\'') run.CurrentLine.clear();
-}
-
-// "[DEBUG]" in any letter case switches the traces on for the rest of the run.
-void ApplyDebugSwitch(RunState& run) {
-  if (!EqualIgnoringCase(run.CurrentLine, DebugLine)) return;
-  run.Report.DebugMode = true;
-  run.Report.WriteLn("Debugging Enabled");
-  run.CurrentLine.clear();
-}
-
-// A line that begins with "[" names the next Workfile.
-void ApplySectionLine(RunState& run, WorkBuffer& work) {
-  if (run.CurrentLine.empty() || run.CurrentLine.front() != '[') return;
-  SwitchWorkfile(run.Report, work, run.CurrentLine, *run.WriteBack);
-  run.CurrentLine.clear();
-}
-
-// Whatever is left is a directive for the current Workfile, or nothing.
-void ApplyDirectiveLine(RunState& run, WorkBuffer& work) {
-  if (run.CurrentLine.empty()) return;
-  Directive directive = ClassifyDirective(run.CurrentLine);
-  if (directive.Kind != DirectiveKind::None) ApplyDirective(run.Report, work, directive);
-  run.CurrentLine.clear();
-}
-
 // One line of the definition file that could not be read or opened: the run
 // cannot go on as the file says, so it ends here with nothing more written
 // (the current Workfile is let go as it is on disk).
@@ -57,13 +29,39 @@ std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work) {
 
 }  // namespace
 
+void PassStages(std::string& line, const LineStages& stages) {
+  TrimInPlace(line);
+  // A line that begins with an apostrophe is a comment.
+  if (!line.empty() && line.front() == '\'') line.clear();
+  if (stages.Expand) stages.Expand(line);
+  if (line.empty()) return;
+  // "[DEBUG]" in any letter case switches the traces on for the rest of the run.
+  if (EqualIgnoringCase(line, DebugLine)) {
+    if (stages.DebugLine) stages.DebugLine();
+  } else if (line.front() == '[') {
+    // A line that begins with "[" names the next Workfile.
+    if (stages.SectionLine) stages.SectionLine(line);
+  } else if (stages.DirectiveLine) {
+    // Whatever is left is a directive for the current Workfile, or nothing.
+    stages.DirectiveLine(line);
+  }
+  line.clear();
+}
+
 void ProcessLine(RunState& run, WorkBuffer& work) {
-  TrimInPlace(run.CurrentLine);
-  ApplyCommentRule(run);
-  ExpandVariables(run.CurrentLine, run.Report);
-  ApplyDebugSwitch(run);
-  ApplySectionLine(run, work);
-  ApplyDirectiveLine(run, work);
+  PassStages(run.CurrentLine,
+             {
+                 [&run](std::string& line) { ExpandVariables(line, run.Report); },
+                 [&run] {
+                   run.Report.DebugMode = true;
+                   run.Report.WriteLn("Debugging Enabled");
+                 },
+                 [&](std::string_view line) { SwitchWorkfile(run.Report, work, line, *run.WriteBack); },
+                 [&](std::string_view line) {
+                   Directive directive = ClassifyDirective(line);
+                   if (directive.Kind != DirectiveKind::None) ApplyDirective(run.Report, work, directive);
+                 },
+             });
 }
 
 std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options, const RunWatch& watch) {

@@ -33,6 +33,17 @@ struct RunWatch {
 std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options = {},
                                    const RunWatch& watch = {});
 
+// The stages every definition line passes, in this order: it is trimmed,
+// cleared if it is a comment, expanded, then taken by the first of these that
+// deals with it: the "[DEBUG]" line, a section line, a directive line (any
+// other non-empty line). Each stage given is called with the line.
+struct LineStages {
+  std::function<void(std::string& line)> Expand;
+  std::function<void()> DebugLine;
+  std::function<void(std::string_view line)> SectionLine, DirectiveLine;
+};
+void PassStages(std::string& line, const LineStages& stages);
+
 // One pass of the read loop on a line just read: every stage in order.
 void ProcessLine(RunState& run, WorkBuffer& work);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "deflang/directive.h"
 #include "runtime/file_system.h"
 #include "runtime/strings.h"
 #include "runtime/text_file.h"
@@ -28,12 +29,6 @@ void RefuseTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std
 }
 
 }  // namespace
-
-std::string_view SectionName(std::string_view sectionLine) {
-  // The brackets are the first and the last byte, whatever those are.
-  std::string_view name = sectionLine.substr(std::min<std::size_t>(1, sectionLine.size()));
-  return name.substr(0, name.empty() ? 0 : name.size() - 1);
-}
 
 void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine, WriteBackStrategy& writeBack) {
   CloseWorkfile(report, work, writeBack);

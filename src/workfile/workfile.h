@@ -62,7 +62,4 @@ void CloseWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& write
 // 1 GiB and one of more than 2500 body lines.
 void LoadWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeBack);
 
-// The name a section line gives: the line without its first and last byte.
-std::string_view SectionName(std::string_view sectionLine);
-
 }  // namespace zubra32

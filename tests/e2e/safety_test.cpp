@@ -287,6 +287,28 @@ TEST(HeldWorkfile, APreviewOpensWorkfilesForReadingOnly) {
   EXPECT_EQ(ReadFileBytes(scratch.path("w.txt")), "old\r\n");
 }
 
+// A Workfile refused for a 101st line at its start is let go at once: a run
+// waiting for it goes on while the first run is still busy with later lines.
+TEST(HeldWorkfile, AWorkfileRefusedForAFullHeadIsLetGoAtOnce) {
+  if (through_launcher()) GTEST_SKIP() << "runs the program directly";
+  Scratch scratch;
+  WriteFileBytes(scratch.path("w.txt"), "old\r\n");
+  WriteFileBytes(scratch.path("b.def"), "[w.txt]\r\nEND=from b\r\n");
+  std::string definition = "[" + scratch.path("w.txt") + "]\n";
+  for (int i = 0; i <= 100; ++i) definition += "START=a\n";
+  Outcome waiting;
+  steady_clock::duration waited{};
+  Outcome first = run_paused(scratch, definition, scratch.path("w.txt"), [&] {
+    const auto start = steady_clock::now();
+    waiting = run_child(launch_in(scratch, "b.def"));
+    waited = steady_clock::now() - start;
+  });
+  EXPECT_EQ(first.exit_code, 3) << describe(first);
+  EXPECT_EQ(waiting.exit_code, 0) << describe(waiting);
+  EXPECT_LT(waited, seconds(5)) << "the second run waited for the refused Workfile";
+  EXPECT_EQ(ReadFileBytes(scratch.path("w.txt")), "old\r\nfrom b\r\n");
+}
+
 // Four runs append a line each to the same Workfile, a hundred times over: every
 // line arrives, each run waiting for the one that holds the file.
 TEST(HeldWorkfile, ConcurrentRunsLoseNoUpdate) {

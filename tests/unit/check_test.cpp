@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "deflang/lint.h"
+#include "driver/check.h"
 #include "unit_test_support.h"
 
 namespace zubra32 {
@@ -8,14 +8,14 @@ namespace {
 
 // The findings for one directive line under a section line, as their first words.
 std::vector<std::string> FindingsUnderSection(const std::string& line) {
-  LintState state;
-  LintLine(state, "[w.txt]", 1);
-  std::vector<std::string> findings = LintLine(state, line, 2);
+  CheckState state;
+  CheckLine(state, "[w.txt]", 1);
+  std::vector<std::string> findings = CheckLine(state, line, 2);
   for (std::string& finding : findings) finding = finding.substr(0, finding.find(':'));
   return findings;
 }
 
-TEST(LintTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
+TEST(CheckTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
   struct Row {
     std::string line;
     bool flagged;
@@ -35,7 +35,7 @@ TEST(LintTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
   }
 }
 
-TEST(LintTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
+TEST(CheckTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
   struct Row {
     std::string line;
     bool flagged;
@@ -52,7 +52,7 @@ TEST(LintTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
   }
 }
 
-TEST(LintTest, LinesTheRunTakesAsMeantStayQuiet) {
+TEST(CheckTest, LinesTheRunTakesAsMeantStayQuiet) {
   test::ScopedEnvironment environment({"USERNAME=demo", "EMPTY="});
   for (std::string line : {"", "   ", "' ~%NOPE~% in a comment", "[debug]", "  [Debug]  ", "netx /=vlm /", "mouse=!m",
                            "path~=C=+;c:\\dos", "a=b=c", "x=~%username~%", "x=~%EMPTY~%"}) {
@@ -60,12 +60,12 @@ TEST(LintTest, LinesTheRunTakesAsMeantStayQuiet) {
   }
 }
 
-TEST(LintTest, SectionsAreComparedByTheNameTheRunTakes) {
-  LintState state;
-  EXPECT_TRUE(LintLine(state, "[a.txt]", 1).empty());
-  EXPECT_TRUE(LintLine(state, "[A.TXT]", 2).empty());
-  EXPECT_EQ(LintLine(state, "[a.txt] ", 3).size(), 1u);  // trimmed first: the same name
-  std::vector<std::string> findings = LintLine(state, "[a.txtX", 4);
+TEST(CheckTest, SectionsAreComparedByTheNameTheRunTakes) {
+  CheckState state;
+  EXPECT_TRUE(CheckLine(state, "[a.txt]", 1).empty());
+  EXPECT_TRUE(CheckLine(state, "[A.TXT]", 2).empty());
+  EXPECT_EQ(CheckLine(state, "[a.txt] ", 3).size(), 1u);  // trimmed first: the same name
+  std::vector<std::string> findings = CheckLine(state, "[a.txtX", 4);
   ASSERT_EQ(findings.size(), 2u);
   EXPECT_EQ(findings[1], "names the same Workfile as line 1: this section edits what that one leaves");
 }

@@ -2,7 +2,7 @@
 // taken as text, adding a line on every run, or naming another file than
 // meant. Few false alarms beat many: a rule fires only on a form that is
 // rarely written on purpose.
-#include "deflang/lint.h"
+#include "deflang/check_rules.h"
 
 #include "deflang/directive.h"
 #include "deflang/expansion.h"
@@ -37,11 +37,10 @@ bool IsNearMiss(std::string_view word, std::string_view keyword, bool substituti
   return longer == keyword || doubled;
 }
 
-void LintSectionLine(LintState& state, std::string_view line, std::int64_t lineNumber,
-                     std::vector<std::string>& findings) {
-  // The name is the line without its first and last byte, as the run takes it.
-  std::string_view name = line.substr(1);
-  name = name.substr(0, name.empty() ? 0 : name.size() - 1);
+}  // namespace
+
+void CheckSectionLine(CheckState& state, std::string_view line, std::int64_t lineNumber, Findings& findings) {
+  std::string_view name = SectionName(line);
   state.SectionSeen = true;
   if (name.empty()) {
     findings.push_back("section line names no file: the run reports it as not found");
@@ -59,7 +58,9 @@ void LintSectionLine(LintState& state, std::string_view line, std::int64_t lineN
   }
 }
 
-void LintReplaceDirective(const Directive& directive, std::vector<std::string>& findings) {
+namespace {
+
+void CheckReplaceDirective(const Directive& directive, Findings& findings) {
   const std::string& left = directive.LeftSide;
   if (TrimmedView(left).empty()) {
     findings.push_back("left side holds only blanks: the directive applies to every line that holds a blank");
@@ -87,7 +88,9 @@ void LintReplaceDirective(const Directive& directive, std::vector<std::string>& 
   }
 }
 
-void LintDirectiveLine(const LintState& state, std::string_view line, std::vector<std::string>& findings) {
+}  // namespace
+
+void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings& findings) {
   Directive directive = ClassifyDirective(line);
   if (directive.Kind == DirectiveKind::None) {
     findings.push_back(
@@ -108,20 +111,12 @@ void LintDirectiveLine(const LintState& state, std::string_view line, std::vecto
           "END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it "
           "after");
       break;
-    case DirectiveKind::Replace: LintReplaceDirective(directive, findings); break;
+    case DirectiveKind::Replace: CheckReplaceDirective(directive, findings); break;
     case DirectiveKind::None: break;
   }
 }
 
-}  // namespace
-
-std::vector<std::string> LintLine(LintState& state, std::string line, std::int64_t lineNumber) {
-  std::vector<std::string> findings;
-  TrimInPlace(line);
-  if (line.empty() || line.front() == '\'') return findings;
-
-  ExpansionNotes notes;
-  ExpandVariablesNoting(line, notes);
+void CheckExpansion(const ExpansionNotes& notes, Findings& findings) {
   for (const std::string& name : notes.UnsetNames) {
     findings.push_back("variable " + name + " is not set here: ~%" + name + "~% becomes empty");
   }
@@ -130,14 +125,6 @@ std::vector<std::string> LintLine(LintState& state, std::string line, std::int64
     findings.push_back("more than " + IntToStr(MaxReplacementsPerLine) +
                        " variable references: the rest stays as written");
   }
-
-  if (line.empty() || EqualIgnoringCase(line, "[DEBUG]")) return findings;
-  if (line.front() == '[') {
-    LintSectionLine(state, line, lineNumber, findings);
-  } else {
-    LintDirectiveLine(state, line, findings);
-  }
-  return findings;
 }
 
 }  // namespace zubra32

@@ -1,0 +1,35 @@
+// The check of a definition file (/T): the rules that name the lines which
+// probably do not do what their writer meant, each with what the run will do
+// with it. The driver hands each line to them through the read loop's own
+// stages; nothing here opens a Workfile or prints.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "deflang/expansion.h"
+
+namespace zubra32 {
+
+// What the check remembers from one line to the next.
+struct CheckState {
+  bool SectionSeen = false;                          // a section line came before this line
+  std::map<std::string, std::int64_t> SectionLines;  // each Workfile named so far, with the line that named it first
+};
+
+// The findings each rule adds: the text that follows "Warning in <def> Line:<n> ".
+using Findings = std::vector<std::string>;
+
+// What the expansion of the line met (unset variables, a lone "~%", the bound).
+void CheckExpansion(const ExpansionNotes& notes, Findings& findings);
+
+// A section line, trimmed and expanded.
+void CheckSectionLine(CheckState& state, std::string_view line, std::int64_t lineNumber, Findings& findings);
+
+// Any other line that reaches the directive stage.
+void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings& findings);
+
+}  // namespace zubra32
