@@ -1,7 +1,7 @@
 // Byte-string services: every text of the program (line, name, value) is a
-// std::string used as a sequence of 8-bit bytes, with no code page and no locale.
-// Positions count from 1, as in the definition language; a blank is any byte
-// from 0 to 32; only the letters a to z and A to Z have a letter case.
+// std::string used as a sequence of 8-bit bytes, with no code page and no
+// locale. A blank is any byte from 0 to 32; only the letters a to z and A to Z
+// have a letter case.
 #pragma once
 
 #include <cstdint>

@@ -30,9 +30,8 @@ constexpr int WorkfileLockWait = 30000;
 constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
 
 // The current Workfile: its name as the section line gave it and its file,
-// held from the load to the close, owned together. Dropping it lets go of
-// the file at once, so no path can leave a Workfile held that is no longer
-// current.
+// held from the load to the close, owned together. Dropping it lets go of the
+// file at once: no path can leave held a Workfile that is no longer current.
 class CurrentWorkfile {
  public:
   CurrentWorkfile() = default;

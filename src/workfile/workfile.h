@@ -38,9 +38,8 @@ class WriteBackStrategy {
   virtual WriteBackResult WriteBack(Reporting& report, WorkBuffer& work) = 0;
 };
 
-// The run's write-back: the Workfile is replaced by its byte-order mark, if it
-// had one, then head, body and tail lines, each ended by CR LF, in one atomic
-// step, and only while the file is still as it was loaded.
+// The run's write-back: the file is replaced in one atomic step by the bytes
+// of workfile_text.h, and only while it is still as it was loaded.
 class FileWriteBack final : public WriteBackStrategy {
  public:
   bool WritesFiles() const override { return true; }
@@ -52,8 +51,8 @@ class FileWriteBack final : public WriteBackStrategy {
 // brackets (first and last byte cut, whatever they are) and loads that file.
 void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine, WriteBackStrategy& writeBack);
 
-// Traces the close in debug mode, writes the Workfile back if it changed,
-// reports a write-back that failed, and lets go of the file.
+// Traces the close in debug mode, writes a changed Workfile back, reports a
+// write-back that failed, and lets go of the file.
 void CloseWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeBack);
 
 // Takes hold of the current Workfile and reads it (or the strategy's text for
