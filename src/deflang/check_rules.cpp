@@ -43,18 +43,21 @@ void CheckSectionLine(CheckState& state, std::string_view line, std::int64_t lin
   std::string_view name = SectionName(line);
   state.SectionSeen = true;
   if (name.empty()) {
-    findings.push_back("section line names no file: the run reports it as not found");
+    findings.push_back({"section-names-nothing", "section line names no file: the run reports it as not found"});
     return;
   }
   if (line.back() != ']') {
-    findings.push_back("section line does not end in \"]\": its last byte is cut off, the Workfile is " + Quoted(name));
+    findings.push_back(
+        {"section-unclosed",
+         "section line does not end in \"]\": its last byte is cut off, the Workfile is " + Quoted(name)});
   } else if (IsBlank(name.front()) || IsBlank(name.back())) {
-    findings.push_back("Workfile name " + Quoted(name) + " begins or ends with a blank, which is part of the name");
+    findings.push_back({"name-edge-blank",
+                        "Workfile name " + Quoted(name) + " begins or ends with a blank, which is part of the name"});
   }
   auto [earlier, first] = state.SectionLines.try_emplace(std::string(name), lineNumber);
   if (!first) {
-    findings.push_back("names the same Workfile as line " + IntToStr(earlier->second) +
-                       ": this section edits what that one leaves");
+    findings.push_back({"section-repeated", "names the same Workfile as line " + IntToStr(earlier->second) +
+                                                ": this section edits what that one leaves"});
   }
 }
 
@@ -63,7 +66,8 @@ namespace {
 void CheckReplaceDirective(const Directive& directive, Findings& findings) {
   const std::string& left = directive.LeftSide;
   if (TrimmedView(left).empty()) {
-    findings.push_back("left side holds only blanks: the directive applies to every line that holds a blank");
+    findings.push_back(
+        {"blank-left-side", "left side holds only blanks: the directive applies to every line that holds a blank"});
     return;
   }
   // A keyword written with a blank before its "=", or misspelt, is a left side.
@@ -73,8 +77,8 @@ void CheckReplaceDirective(const Directive& directive, Findings& findings) {
     bool meant = blankBefore ? word == keyword
                              : word.size() >= 3 && IsNearMiss(word, keyword, /*substitutions=*/keyword == "START");
     if (meant) {
-      findings.push_back(Quoted(left) + " is not the keyword " + std::string(keyword) +
-                         "=: the line edits the lines that hold " + Quoted(left));
+      findings.push_back({"keyword-misspelt", Quoted(left) + " is not the keyword " + std::string(keyword) +
+                                                  "=: the line edits the lines that hold " + Quoted(left)});
     }
   }
   // "L = @R": a blank on both sides of "=" and an operator character after it.
@@ -82,9 +86,10 @@ void CheckReplaceDirective(const Directive& directive, Findings& findings) {
   std::string_view afterBlanks = TrimmedView(right);
   if (directive.Operation == ReplaceOperation::ChangeText && IsBlank(left.back()) && !right.empty() &&
       IsBlank(right.front()) && !afterBlanks.empty() && OperationOfCharacter(afterBlanks.front())) {
-    findings.push_back(std::string("\"=\" followed by a blank and \"").append(1, afterBlanks.front()) + "\": the \"" +
-                       std::string(1, afterBlanks.front()) +
-                       "\" is text, not the operator, so the line changes the text " + Quoted(left));
+    findings.push_back(
+        {"operator-as-text", std::string("\"=\" followed by a blank and \"").append(1, afterBlanks.front()) +
+                                 "\": the \"" + std::string(1, afterBlanks.front()) +
+                                 "\" is text, not the operator, so the line changes the text " + Quoted(left)});
   }
 }
 
@@ -93,23 +98,27 @@ void CheckReplaceDirective(const Directive& directive, Findings& findings) {
 void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings& findings) {
   Directive directive = ClassifyDirective(line);
   if (directive.Kind == DirectiveKind::None) {
-    findings.push_back(
-        "not a comment, section line or directive (no \"=\" after the first byte that \"~\" does not escape): ignored");
+    findings.push_back({"not-a-directive",
+                        "not a comment, section line or directive (no \"=\" after the first byte that \"~\" does not "
+                        "escape): ignored"});
     return;
   }
   if (!state.SectionSeen) {
-    findings.push_back("directive before the first section line: ignored, no Workfile is open");
+    findings.push_back(
+        {"before-first-section", "directive before the first section line: ignored, no Workfile is open"});
     return;
   }
   switch (directive.Kind) {
     case DirectiveKind::AddAtStart:
       findings.push_back(
-          "START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after");
+          {"adds-every-run",
+           "START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after"});
       break;
     case DirectiveKind::AddAtEnd:
       findings.push_back(
-          "END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it "
-          "after");
+          {"adds-every-run",
+           "END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it "
+           "after"});
       break;
     case DirectiveKind::Replace: CheckReplaceDirective(directive, findings); break;
     case DirectiveKind::None: break;
@@ -118,12 +127,12 @@ void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings
 
 void CheckExpansion(const ExpansionNotes& notes, Findings& findings) {
   for (const std::string& name : notes.UnsetNames) {
-    findings.push_back("variable " + name + " is not set here: ~%" + name + "~% becomes empty");
+    findings.push_back({"variable-unset", "variable " + name + " is not set here: ~%" + name + "~% becomes empty"});
   }
-  if (notes.LoneDelimiter) findings.push_back("\"~%\" without a partner stays in the line as text");
+  if (notes.LoneDelimiter) findings.push_back({"lone-delimiter", "\"~%\" without a partner stays in the line as text"});
   if (notes.BoundReached) {
-    findings.push_back("more than " + IntToStr(MaxReplacementsPerLine) +
-                       " variable references: the rest stays as written");
+    findings.push_back({"too-many-references", "more than " + IntToStr(MaxReplacementsPerLine) +
+                                                   " variable references: the rest stays as written"});
   }
 }
 

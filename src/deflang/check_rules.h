@@ -20,8 +20,13 @@ struct CheckState {
   std::map<std::string, std::int64_t> SectionLines;  // each Workfile named so far, with the line that named it first
 };
 
-// The findings each rule adds: the text that follows "Warning in <def> Line:<n> ".
-using Findings = std::vector<std::string>;
+// What a rule found: its stable code (in the report) and the text that
+// follows "Warning in <def> Line:<n> ".
+struct Finding {
+  std::string_view Code;
+  std::string Message;
+};
+using Findings = std::vector<Finding>;
 
 // What the expansion of the line met (unset variables, a lone "~%", the bound).
 void CheckExpansion(const ExpansionNotes& notes, Findings& findings);

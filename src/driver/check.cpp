@@ -23,7 +23,7 @@ Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber)
   return findings;
 }
 
-std::int32_t CheckDefinitionFile(std::string_view definitionFileName) {
+std::int32_t CheckDefinitionFile(std::string_view definitionFileName, std::vector<FindingRecord>* records) {
   TextFile file;
   file.OpenRead(definitionFileName);
   file.LimitLine(MaxDefinitionLineBytes);
@@ -36,8 +36,10 @@ std::int32_t CheckDefinitionFile(std::string_view definitionFileName) {
     file.ReadLine(line);
     if (file.Failed()) return -1;
     ++lineNumber;
-    for (const std::string& finding : CheckLine(state, line, lineNumber)) {
-      Output().WriteLn(MessageLinePrefix("Warning in ", definitionFileName, lineNumber).append(" ").append(finding));
+    for (const Finding& finding : CheckLine(state, line, lineNumber)) {
+      Output().WriteLn(
+          MessageLinePrefix("Warning in ", definitionFileName, lineNumber).append(" ").append(finding.Message));
+      if (records) records->push_back({lineNumber, std::string(finding.Code), finding.Message});
       ++warnings;
     }
   }

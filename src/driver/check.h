@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "deflang/check_rules.h"
+#include "driver/report.h"
 
 namespace zubra32 {
 
@@ -18,7 +20,8 @@ Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber)
 
 // Prints a warning line for each line of the definition file that probably
 // does not do what it seems to, then the count. Gives the number of warnings,
-// or -1 when the definition file cannot be read.
-std::int32_t CheckDefinitionFile(std::string_view definitionFileName);
+// or -1 when the definition file cannot be read. The findings also go to
+// `records` when given (a report).
+std::int32_t CheckDefinitionFile(std::string_view definitionFileName, std::vector<FindingRecord>* records = nullptr);
 
 }  // namespace zubra32

@@ -52,11 +52,14 @@ constexpr std::array<std::string_view, 29> SampleDefinitionFile = {
 
 // What "--help" adds after the help: the switches, as comment lines, so
 // that the whole output is still a definition file.
-constexpr std::array<std::string_view, 6> SwitchHelp = {
+constexpr std::array<std::string_view, 9> SwitchHelp = {
     "",
     "' Switches, after the definition file, in any letter case:",
     "'   /L or --dry-run   preview: run as usual but write nothing, and show each change as a diff",
     "'   /T or --lint      check the definition file for lines that do not do what they seem to",
+    "'   --report FILE     write what the run did (or would do) to FILE as JSON, whatever the outcome",
+    "'   --diff            with --report: each change's unified diff goes into the report too",
+    "'   --backup[=N]      keep each replaced Workfile beside it as NAME.<UTC time>.bak; =N keeps the newest N",
     "'   Exit code 6: the preview would change a Workfile, or the check found something",
     "' --version instead of the definition file prints the version line alone",
 };
@@ -72,16 +75,40 @@ constexpr std::array<SwitchEntry, 2> Switches = {{
     {"/T", "--lint", &RunOptions::Check},
 }};
 
+// True when `argument` is `name` (in any letter case) followed by "=" and a
+// value, which is then given.
+bool HasValue(std::string_view argument, std::string_view name, std::string& value) {
+  if (argument.size() <= name.size() + 1 || argument[name.size()] != '=' ||
+      !EqualIgnoringCase(argument.substr(0, name.size()), name)) {
+    return false;
+  }
+  value = argument.substr(name.size() + 1);
+  return true;
+}
+
 // Arguments after the first that name a switch, in any letter case, turn it
-// on; any other argument is ignored.
+// on; "--report" takes the argument after it (whole, as the definition
+// file's name is taken); any other argument is ignored, "--backup=" with
+// anything but a number from 1 to 99999 among them.
 RunOptions ReadSwitches() {
   RunOptions options;
-  for (int index = 2; index <= ParamCount(); ++index) {
-    std::string argument = ParamStr(index);
+  const std::vector<std::string> arguments = platform::CommandLineArguments();
+  for (std::size_t index = 2; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    std::string value;
     for (const SwitchEntry& entry : Switches) {
       if (EqualIgnoringCase(argument, entry.Short) || EqualIgnoringCase(argument, entry.Long))
         options.*entry.Option = true;
     }
+    if (EqualIgnoringCase(argument, "--diff")) options.Diff = true;
+    if (EqualIgnoringCase(argument, "--backup")) options.KeepBackups = 0;
+    if (HasValue(argument, "--backup", value) && value.size() <= 5 &&
+        value.find_first_not_of("0123456789") == std::string::npos && std::stoi(value) > 0) {
+      options.KeepBackups = std::stoi(value);
+    }
+    if (EqualIgnoringCase(argument, "--report") && index + 1 < arguments.size())
+      options.ReportFile = arguments[++index];
+    if (HasValue(argument, "--report", value)) options.ReportFile = value;
   }
   return options;
 }

@@ -3,6 +3,7 @@
 // failure.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,8 +11,11 @@ namespace zubra32 {
 
 // The switches after the definition file's name.
 struct RunOptions {
-  bool Preview = false;  // "/L", "--dry-run": write nothing, print what would change
-  bool Check = false;    // "/T", "--lint": look the definition file over for likely mistakes
+  bool Preview = false;                   // "/L", "--dry-run": write nothing, print what would change
+  bool Check = false;                     // "/T", "--lint": look the definition file over for likely mistakes
+  bool Diff = false;                      // "--diff": each change's diff goes into the report too
+  std::optional<std::string> ReportFile;  // "--report FILE", "--report=FILE": where the JSON report goes
+  std::optional<int> KeepBackups;         // "--backup": 0 (all kept); "--backup=N": the newest N kept
 };
 
 // What the command line asks for once it names a definition file.

@@ -187,10 +187,11 @@ bool AlignAsLoaded(Alignment& alignment, std::string_view oldText, std::string_v
   return true;
 }
 
-// The diff of the Workfile's old text against `newLines`, the lines that
-// writing `work` back gives (no byte-order mark).
+}  // namespace
+
 bool WriteDiff(std::string_view name, std::optional<std::string_view> oldText, const WorkBuffer& work,
-               std::string_view newLines, const std::function<void(std::string_view line)>& writeLine) {
+               std::string_view newLines, const std::function<void(std::string_view line)>& writeLine,
+               std::vector<std::string>* notesOut) {
   const std::string newName = std::string(name).append(" (after)");
   std::vector<std::string> notes;
   // The load took a byte-order mark off, and the write-back puts it back.
@@ -227,18 +228,11 @@ bool WriteDiff(std::string_view name, std::optional<std::string_view> oldText, c
                     (dropped.size() == 1 ? " byte" : " bytes"));
   }
   WriteUnifiedDiff(name, newName, notes, old, newLines, alignment.Pairing(), writeLine);
+  if (notesOut != nullptr) *notesOut = std::move(notes);
   return true;
 }
 
-// The bytes that writing `work` back gives.
-std::string WrittenBytes(const WorkBuffer& work) {
-  std::size_t size = 0;
-  WriteBackBytes(work, [&size](std::string_view bytes) { size += bytes.size(); });
-  std::string text;
-  text.reserve(size);
-  WriteBackBytes(work, [&text](std::string_view bytes) { text.append(bytes); });
-  return text;
-}
+namespace {
 
 // The whole of the held file as bytes, from its start. It is read into the
 // room `bytes` has; more is made a quarter at a time, so that a file a little
@@ -261,10 +255,10 @@ bool ReadWholeFile(platform::Handle handle, std::string& bytes) {
 
 bool WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, const WorkBuffer& work,
                        const std::function<void(std::string_view line)>& writeLine) {
-  std::string bytes = WrittenBytes(work);
+  std::string bytes = WriteBackText(work);
   std::string_view lines = bytes;
   if (work.ByteOrderMark()) lines.remove_prefix(Utf8ByteOrderMark.size());
-  return WriteDiff(name, oldText, work, lines, writeLine);
+  return WriteDiff(name, oldText, work, lines, writeLine, nullptr);
 }
 
 std::optional<std::string_view> PreviewWriteBack::SourceText(const WorkBuffer& work) {
@@ -274,29 +268,61 @@ std::optional<std::string_view> PreviewWriteBack::SourceText(const WorkBuffer& w
   return kept->second;
 }
 
+void RecordedWriteBack::Changing(Reporting& report, const WorkBuffer& work, std::string_view oldBytes,
+                                 std::string_view newBytes) {
+  SectionRecord& record = *report.CurrentSection();
+  std::string_view lines = newBytes.substr(work.ByteOrderMark() ? Utf8ByteOrderMark.size() : 0);
+  WriteDiff(
+      work.Current.Name(), oldBytes, work, lines,
+      [&](std::string_view line) {
+        if (WithDiff) record.Diff.append(line).append("\r\n");
+      },
+      &record.Notes);
+}
+
 WriteBackResult PreviewWriteBack::WriteBack(Reporting& report, WorkBuffer& work) {
   const platform::HeldWorkfile& file = work.Current.File();
-  if (!file.CanReplace()) return WriteBackResult::Unwritable;
-  if (!file.StillAsLoaded()) return WriteBackResult::Changed;
-
   // The old text: what an earlier section would have left, else the file.
   std::string key = platform::ResolvedName(work.Current.Name());
-  std::string bytes = WrittenBytes(work);
-  std::string_view lines = bytes;
-  if (work.ByteOrderMark()) lines.remove_prefix(Utf8ByteOrderMark.size());
+  std::string bytes = WriteBackText(work);
   auto kept = WouldBe.find(key);
   std::string disk;
   std::optional<std::string_view> oldText;
-  if (kept != WouldBe.end()) {
-    oldText = kept->second;
-  } else {
+  auto readDisk = [&] {
     // Room for a file the size of the new text, read in one go as a rule.
     disk.reserve(bytes.size() + FileBufferSize + 1);
-    if (ReadWholeFile(file.File(), disk)) oldText = disk;
+    return ReadWholeFile(file.File(), disk);
+  };
+  if (kept != WouldBe.end()) {
+    oldText = kept->second;
+  } else if (readDisk()) {
+    oldText = disk;
   }
-  bool changed =
-      WriteDiff(work.Current.Name(), oldText, work, lines, [&report](std::string_view line) { report.WriteLn(line); });
-  if (changed) WouldBe[key] = std::move(bytes);
+  // Bytes that come out the same are not written: there is nothing to show.
+  if (oldText && *oldText == bytes) return WriteBackResult::Done;
+  if (!file.CanReplace()) return WriteBackResult::Unwritable;
+  if (!file.StillAsLoaded()) return WriteBackResult::Changed;
+
+  std::string_view lines = std::string_view(bytes).substr(work.ByteOrderMark() ? Utf8ByteOrderMark.size() : 0);
+  SectionRecord* record = report.CurrentSection();
+  WriteDiff(
+      work.Current.Name(), oldText, work, lines,
+      [&](std::string_view line) {
+        report.WriteLn(line);
+        if (record != nullptr && WithDiff) record->Diff.append(line).append("\r\n");
+      },
+      record != nullptr ? &record->Notes : nullptr);
+  if (record != nullptr) {
+    record->Result = SectionResult::Changed;
+    record->BytesBefore = oldText ? oldText->size() : 0;
+    record->BytesAfter = bytes.size();
+  }
+  // A Workfile that a later section brings back to the bytes it has is no longer one that would change.
+  if (kept != WouldBe.end() && readDisk() && disk == bytes) {
+    WouldBe.erase(kept);
+  } else {
+    WouldBe[key] = std::move(bytes);
+  }
   return WriteBackResult::Done;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "workfile/workfile.h"
 
@@ -16,6 +17,8 @@ namespace zubra32 {
 
 class PreviewWriteBack final : public WriteBackStrategy {
  public:
+  // `withDiff`: the diff goes into the section's record as well (a report with --diff).
+  explicit PreviewWriteBack(bool withDiff = false) : WithDiff(withDiff) {}
   bool WritesFiles() const override { return false; }
 
   // What an earlier section would have left in the Workfile, if one would have written it.
@@ -25,14 +28,36 @@ class PreviewWriteBack final : public WriteBackStrategy {
   // keeps that text, once it is clear that the write-back would not fail.
   WriteBackResult WriteBack(Reporting& report, WorkBuffer& work) override;
 
-  // Workfiles whose bytes would differ, each counted once.
+  // Workfiles whose bytes would differ at the end, each counted once.
   std::size_t ChangedCount() const { return WouldBe.size(); }
 
  private:
+  bool WithDiff;
   // The bytes the write-backs would have left, by ResolvedName (platform.h),
   // so that two spellings of one file meet.
   std::map<std::string, std::string> WouldBe;
 };
+
+// The run's write-back when a report is kept: a changed Workfile's record
+// gets the notes a preview would print and, `withDiff`, its diff.
+class RecordedWriteBack final : public FileWriteBack {
+ public:
+  RecordedWriteBack(platform::Backup* backup, bool withDiff) : FileWriteBack(backup), WithDiff(withDiff) {}
+
+ protected:
+  void Changing(Reporting& report, const WorkBuffer& work, std::string_view oldBytes,
+                std::string_view newBytes) override;
+
+ private:
+  bool WithDiff;
+};
+
+// The diff of `oldText` against `newLines`, the lines that writing `work`
+// back gives (no byte-order mark), as WriteWorkfileDiff; the notes also go
+// to `notesOut` when given.
+bool WriteDiff(std::string_view name, std::optional<std::string_view> oldText, const WorkBuffer& work,
+               std::string_view newLines, const std::function<void(std::string_view line)>& writeLine,
+               std::vector<std::string>* notesOut);
 
 // Hands `writeLine` the diff of `oldText` (the Workfile as it is; nullopt: it
 // cannot be read) against the text that writing `work` back gives: "--- name",

@@ -7,7 +7,10 @@
 #include "deflang/expansion.h"
 #include "driver/check.h"
 #include "driver/preview.h"
+#include "driver/report.h"
+#include "runtime/console.h"
 #include "runtime/file_system.h"
+#include "runtime/held_workfile.h"
 #include "runtime/strings.h"
 #include "workfile/edit_operations.h"
 #include "workfile/workfile.h"
@@ -64,7 +67,11 @@ void ProcessLine(RunState& run, WorkBuffer& work) {
              });
 }
 
-std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options, const RunWatch& watch) {
+namespace {
+
+// The run itself; `report` gathers the sections' records and the check's findings when it is kept.
+std::int32_t Execute(std::string_view definitionFileName, const RunOptions& options, const RunWatch& watch,
+                     RunReport* report) {
   RunState run;
   run.Report.DefinitionFileName = CutAfter(definitionFileName, MaxShortString);
   // An argument longer than 255 bytes names no file: cut, it could name another one.
@@ -75,13 +82,19 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptio
   WorkBuffer work;
   std::int32_t warnings = 0;
   if (options.Check) {
-    warnings = CheckDefinitionFile(run.Report.DefinitionFileName);
+    warnings = CheckDefinitionFile(run.Report.DefinitionFileName, report ? &report->Findings : nullptr);
     if (warnings < 0) return FailDefinitionFile(run, work);
     if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
   }
-  FileWriteBack write;
-  PreviewWriteBack preview;
-  run.WriteBack = options.Preview ? static_cast<WriteBackStrategy*>(&preview) : &write;
+  std::optional<platform::Backup> backup;
+  if (options.KeepBackups) backup = platform::Backup{*options.KeepBackups, {}};
+  FileWriteBack write(backup ? &*backup : nullptr);
+  RecordedWriteBack recorded(backup ? &*backup : nullptr, options.Diff);
+  PreviewWriteBack preview(options.Diff);
+  run.WriteBack = options.Preview ? static_cast<WriteBackStrategy*>(&preview)
+                  : report        ? static_cast<WriteBackStrategy*>(&recorded)
+                                  : &write;
+  if (report) run.Report.Sections = &report->Sections;
   run.DefinitionFile.OpenRead(definitionFileName);
   run.DefinitionFile.LimitLine(MaxDefinitionLineBytes);
   if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
@@ -111,6 +124,21 @@ std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptio
     return ExitWouldChange;
   }
   return run.Report.RunStatus;
+}
+
+}  // namespace
+
+std::int32_t ExecuteDefinitionFile(std::string_view definitionFileName, RunOptions options, const RunWatch& watch) {
+  if (!options.ReportFile) return Execute(definitionFileName, options, watch, nullptr);
+  RunReport report;
+  report.Mode = options.Preview ? "preview" : options.Check ? "check" : "run";
+  report.DefinitionFile = definitionFileName;
+  report.ExitCode = Execute(definitionFileName, options, watch, &report);
+  if (platform::WriteWholeFile(*options.ReportFile, ReportJson(report))) return report.ExitCode;
+  // A report that cannot be written fails the run: nobody can tell what it did.
+  Output().WriteLn(CutAfter("Can't write the report " + *options.ReportFile, MaxShortString));
+  return report.ExitCode == ExitClean || report.ExitCode == ExitWouldChange ? ExitUnreadableOrUnwritable
+                                                                            : report.ExitCode;
 }
 
 void RunDefinitionFile(const CommandLine& commandLine) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "runtime/platform.h"
@@ -79,6 +80,21 @@ class HeldWorkfile {
   std::unique_ptr<State> Details;
 };
 
+// The replaced file kept beside the new one, as NAME.<UTC time>.bak (with
+// "-2", "-3" ... before ".bak" when that name is taken), created exclusively.
+// POSIX links the old file itself there, so owner, mode, ACLs and times stay
+// exact; Windows links it too where the volume can, and copies it otherwise.
+struct Backup {
+  int KeepNewest = 0;  // 0: every backup stays; N: the newest N of the Workfile's backups stay, older ones go
+  std::string Made;    // set by Commit: the backup's name in the Workfile's directory
+};
+
+// Writes `bytes` to a new file in `name`'s place in one step (a report): a
+// temporary file beside it, readable by its owner only, renamed over the
+// name. The directory is reached as a Workfile's is; whatever stands at the
+// name itself, a link included, is replaced, never written through.
+bool WriteWholeFile(std::string_view name, std::string_view bytes);
+
 // A new text for a held Workfile, written beside it. Dropped before its
 // commit, it takes the temporary file with it and leaves the Workfile as it was.
 class Replacement {
@@ -107,8 +123,10 @@ class Replacement {
   // after the rename: the Workfile then already holds the new text, and the
   // failure is still reported, since the rename may not survive a crash.
   // Windows closes the held file first, which the replacement must move
-  // aside: the hold is then good only for its release.
-  CommitResult Commit();
+  // aside: the hold is then good only for its release. With `backup`, the
+  // replaced file is kept (see Backup) and older backups pruned; a backup
+  // that cannot be made fails the commit before anything is replaced.
+  CommitResult Commit(Backup* backup = nullptr);
 
   struct State;  // each system's own
 

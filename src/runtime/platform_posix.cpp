@@ -1,4 +1,5 @@
 // POSIX implementation of the platform layer (Linux and the BSDs).
+#include "runtime/backup_names.h"
 #include "runtime/held_workfile.h"
 #include "runtime/platform.h"
 #include "runtime/platform_faults.h"
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <utility>
 
@@ -740,11 +742,58 @@ bool Replacement::Begin() {
   return false;
 }
 
-CommitResult Replacement::Commit() {
+// The backups of `entry` in `directory` made by us: names of their shape,
+// regular files owned as the Workfile is; newest first.
+static std::vector<std::string> BackupsOf(int directory, const std::string& entry, uid_t owner) {
+  std::vector<std::string> names;
+  int listing = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(listing >= 0 ? fdopendir(listing) : nullptr, closedir);
+  if (!dir && listing >= 0) close(listing);
+  for (dirent* item; dir && (item = readdir(dir.get())) != nullptr;) {
+    struct stat status {};
+    if (fstatat(directory, item->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+        status.st_uid == owner) {
+      names.emplace_back(item->d_name);
+    }
+  }
+  return BackupsNewestFirst(entry, names);
+}
+
+// Links the held file itself to a new backup name in its directory; false
+// (nothing left) when no name can be had or the link would not be that file.
+static bool LinkBackup(const HeldWorkfile::State& held, Backup& backup) {
+  const std::int64_t now = std::time(nullptr);
+  const std::string procPath = "/proc/self/fd/" + std::to_string(held.File);
+  for (int number = 1; number < 1000; ++number) {
+    std::string name = BackupName(held.NameInDirectory, now, number);
+    // The open file itself, never whatever the name leads to now: by its
+    // handle where the system lets us, by its /proc link, else by name and checked.
+    int linked = linkat(held.File, "", held.Directory, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno != EEXIST)
+      linked = linkat(AT_FDCWD, procPath.c_str(), held.Directory, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno != EEXIST)
+      linked = linkat(held.Directory, held.NameInDirectory.c_str(), held.Directory, name.c_str(), 0);
+    if (linked != 0 && errno == EEXIST) continue;
+    if (linked != 0) return false;
+    struct stat made {
+    }, file{};
+    if (fstatat(held.Directory, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0 || fstat(held.File, &file) != 0 ||
+        made.st_dev != file.st_dev || made.st_ino != file.st_ino) {
+      unlinkat(held.Directory, name.c_str(), 0);
+      return false;
+    }
+    backup.Made = name;
+    return true;
+  }
+  return false;
+}
+
+CommitResult Replacement::Commit(Backup* backup) {
   if (!Details) return CommitResult::Failed;
   HeldWorkfile::State& held = *Target.Details;
   const int fd = std::exchange(Details->File, -1);
   const int directory = held.Directory;
+  const uid_t owner = Details->Original.st_uid;
   ErrorCode error = 0;
 
   // Everything about the new file is on disk before its name is: the attributes
@@ -759,11 +808,17 @@ CommitResult Replacement::Commit() {
       changed = true;
       ok = false;
     }
+    // The backup is the old file itself, linked before the new one takes its name.
+    if (ok && backup != nullptr && !LinkBackup(held, *backup)) ok = false;
     if (ok && (Fails(FaultKind::Rename, directory, held.NameInDirectory, error) ||
                renameat(directory, Details->TemporaryName.c_str(), directory, held.NameInDirectory.c_str()) != 0)) {
       ok = false;
     }
     if (!ok) unlinkat(directory, Details->TemporaryName.c_str(), 0);
+    if (!ok && backup != nullptr && !backup->Made.empty()) {
+      unlinkat(directory, backup->Made.c_str(), 0);
+      backup->Made.clear();
+    }
     pendingDirectory = -1;
   }
   Details.reset();
@@ -779,7 +834,54 @@ CommitResult Replacement::Commit() {
   // flushed: flushing the whole file system it is on makes the rename durable.
   if (fsync(directory) != 0 && errno != EINVAL && !(errno == EBADF && syncfs(held.File) == 0))
     return CommitResult::Failed;
+  // Older backups beyond the number kept go; only ones of our own making.
+  if (backup != nullptr && backup->KeepNewest > 0) {
+    std::vector<std::string> backups = BackupsOf(directory, held.NameInDirectory, owner);
+    for (std::size_t i = static_cast<std::size_t>(backup->KeepNewest); i < backups.size(); ++i)
+      unlinkat(directory, backups[i].c_str(), 0);
+  }
   return CommitResult::Replaced;
+}
+
+bool WriteWholeFile(std::string_view name, std::string_view bytes) {
+  const std::string path = OsName(name);
+  const std::size_t slash = path.rfind('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (base.empty() || base == "." || base == "..") return false;
+  // The directory as the kernel and our walk both reach it, as for a Workfile.
+  Descriptor directory, kernels(KernelOpen(parent, O_PATH | O_DIRECTORY));
+  std::string entry;
+  struct stat walked {
+  }, opened{};
+  bool found = false;
+  if (kernels.Get() < 0 || !WalkToEntry(parent + "/", directory, entry, walked, found) || !found ||
+      fstat(kernels.Get(), &opened) != 0 || opened.st_dev != walked.st_dev || opened.st_ino != walked.st_ino) {
+    return false;
+  }
+  if (int readable = openat(directory.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); readable >= 0)
+    directory.Reset(readable);
+  const std::string stem = std::string(".").append(base, 0, 64).append(".zubra32-");
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = stem + RandomSuffix();
+    int fd;
+    {
+      CleanupSignalsBlocked blocked;
+      fd = openat(directory.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd >= 0) SetPending(directory.Get(), temporary);
+    }
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return false;
+    ErrorCode error = 0;
+    bool ok = WriteBytes(fd, bytes.data(), bytes.size(), error) && fsync(fd) == 0;
+    ok = CloseDescriptor(fd, error) && ok;
+    CleanupSignalsBlocked blocked;
+    ok = ok && renameat(directory.Get(), temporary.c_str(), directory.Get(), base.c_str()) == 0;
+    if (!ok) unlinkat(directory.Get(), temporary.c_str(), 0);
+    pendingDirectory = -1;
+    return ok && (fsync(directory.Get()) == 0 || errno == EINVAL || errno == EBADF);
+  }
+  return false;
 }
 
 bool Rewind(Handle handle, ErrorCode& error) {

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "runtime/arguments.h"
+#include "runtime/backup_names.h"
 #include "runtime/held_workfile.h"
 #include "runtime/platform.h"
 #include "runtime/platform_faults.h"
@@ -560,7 +561,47 @@ bool Replacement::Begin() {
   return true;
 }
 
-CommitResult Replacement::Commit() {
+// Keeps the file at `target` as a new backup beside it: a hard link where the
+// volume has them, a copy otherwise; never over an existing name.
+static bool KeepBackup(const std::string& target, Backup& backup) {
+  const std::string folder = FolderOf(target), entry = target.substr(folder.size());
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::int64_t seconds =
+      static_cast<std::int64_t>(((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) /
+                                10000000u) -
+      11644473600;
+  for (int number = 1; number < 1000; ++number) {
+    std::string name = BackupName(entry, seconds, number);
+    if (CreateHardLinkA((folder + name).c_str(), target.c_str(), nullptr) ||
+        CopyFileA(target.c_str(), (folder + name).c_str(), TRUE)) {
+      backup.Made = name;
+      return true;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+// Removes this Workfile's backups beyond the newest `keep`; only names of our making.
+static void PruneBackups(const std::string& target, int keep) {
+  const std::string folder = FolderOf(target), entry = target.substr(folder.size());
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((target + ".*.bak").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+      names.emplace_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::vector<std::string> backups = BackupsNewestFirst(entry, names);
+  for (std::size_t i = static_cast<std::size_t>(keep); i < backups.size(); ++i)
+    DeleteFileA((folder + backups[i]).c_str());
+}
+
+CommitResult Replacement::Commit(Backup* backup) {
   if (!Details) return CommitResult::Failed;
   HeldWorkfile::State& held = *Target.Details;
   HANDLE file = std::exchange(Details->File, INVALID_HANDLE_VALUE);
@@ -573,12 +614,33 @@ CommitResult Replacement::Commit() {
   // The held handle goes before the replacement, which must be free to move
   // the old file away.
   CloseHandle(std::exchange(held.File, INVALID_HANDLE_VALUE));
+  if (ok && !changed && backup != nullptr) ok = KeepBackup(held.Target, *backup);
   if (ok && !changed) ok = PutInPlace(Details->TemporaryName, held.Target, error);
   if (!ok || changed) DeleteFileA(Details->TemporaryName.c_str());
+  if (!ok && backup != nullptr && !backup->Made.empty()) {
+    DeleteFileA((FolderOf(held.Target) + backup->Made).c_str());
+    backup->Made.clear();
+  }
+  if (ok && !changed && backup != nullptr && backup->KeepNewest > 0) PruneBackups(held.Target, backup->KeepNewest);
   pendingSet = false;
   Details.reset();
   if (changed) return CommitResult::Changed;
   return ok ? CommitResult::Replaced : CommitResult::Failed;
+}
+
+bool WriteWholeFile(std::string_view name, std::string_view bytes) {
+  const std::string target = OpeningName(name);
+  std::string temporary;
+  ErrorCode error = 0;
+  HANDLE file = CreateTemporaryFile(FolderOf(target), temporary, error);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  SetPending(temporary);
+  bool ok = WriteBytes(FromNative(file), bytes.data(), bytes.size(), error) && FlushFileBuffers(file) != FALSE;
+  ok = CloseNative(file, error) && ok;
+  ok = ok && MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileA(temporary.c_str());
+  pendingSet = false;
+  return ok;
 }
 
 bool Rewind(Handle handle, ErrorCode& error) {

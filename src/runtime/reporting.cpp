@@ -17,9 +17,14 @@ std::string Reporting::ErrorLinePrefix() const {
   return MessageLinePrefix("Error in ", DefinitionFileName, DefinitionLineNumber);
 }
 
-void Reporting::ReportWorkfileError(std::string_view rest, std::int32_t status) {
-  WriteLn(ErrorLinePrefix().append(rest));
+void Reporting::ReportWorkfileError(std::string_view rest, std::int32_t status, SectionResult result) {
+  std::string line = ErrorLinePrefix().append(rest);
+  WriteLn(line);
   RunStatus = status;
+  if (SectionRecord* record = CurrentSection()) {
+    record->Result = result;
+    record->Message = std::move(line);
+  }
 }
 
 }  // namespace zubra32

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/text_file.h"
 
@@ -30,12 +31,40 @@ constexpr std::size_t MaxErrorPrefix = 255;
 // " Line:", cut at 255 bytes, then the line number in decimal.
 std::string MessageLinePrefix(std::string_view opening, std::string_view definitionFileName, std::int64_t lineNumber);
 
+// What became of a Workfile section, one stable word each in the report.
+enum class SectionResult {
+  Unchanged,         // loaded; no directive applied, or its bytes came out the same: untouched
+  Changed,           // its bytes changed (in a preview: would change)
+  Missing,           // not found
+  TooLong,           // more than 2500 lines or 1 GiB
+  HeadFull,          // a 101st line at its start
+  TailFull,          // a 101st line at its end
+  CannotRead,        // can't be read
+  CannotWrite,       // can't be written
+  Locked,            // locked by another program
+  ChangedByAnother,  // changed by another program after the load
+};
+
+// One Workfile section, as a machine-readable report tells it.
+struct SectionRecord {
+  std::string Section;    // the name as the section line gave it
+  std::string Path;       // the file it resolved to
+  std::int64_t Line = 0;  // the section line's number
+  SectionResult Result = SectionResult::Unchanged;
+  std::string Message;                            // the error line, for a result that has one
+  std::uint64_t BytesBefore = 0, BytesAfter = 0;  // for a changed Workfile
+  std::vector<std::string> Notes;                 // the preview's "\ " lines, for a changed Workfile
+  std::string Diff;                               // its unified diff (with --diff), CR LF lines
+  std::string Backup;                             // the backup made of it, if any
+};
+
 struct Reporting {
-  TextFile* Console = nullptr;            // where every message goes: Output in the program
-  bool DebugMode = false;                 // trace output, on from the first "[DEBUG]" line
-  std::int32_t RunStatus = ExitClean;     // the most recent Workfile error's code; the exit code
-  std::string DefinitionFileName;         // as the first argument spells it (255 bytes at most)
-  std::int64_t DefinitionLineNumber = 0;  // physical line being processed, from 1 (never wraps)
+  TextFile* Console = nullptr;                     // where every message goes: Output in the program
+  bool DebugMode = false;                          // trace output, on from the first "[DEBUG]" line
+  std::int32_t RunStatus = ExitClean;              // the most recent Workfile error's code; the exit code
+  std::string DefinitionFileName;                  // as the first argument spells it (255 bytes at most)
+  std::int64_t DefinitionLineNumber = 0;           // physical line being processed, from 1 (never wraps)
+  std::vector<SectionRecord>* Sections = nullptr;  // kept only when a report is asked for
 
   // Prints one message line.
   void WriteLn(std::string_view line) const { Console->WriteLn(line); }
@@ -43,8 +72,12 @@ struct Reporting {
   // "Error in <def> Line:<n>": the start of every Workfile error line.
   std::string ErrorLinePrefix() const;
 
-  // Prints a Workfile error line (the prefix, then `rest`) and records its status.
-  void ReportWorkfileError(std::string_view rest, std::int32_t status);
+  // Prints a Workfile error line (the prefix, then `rest`) and records its
+  // status, and the result in the current section's record.
+  void ReportWorkfileError(std::string_view rest, std::int32_t status, SectionResult result);
+
+  // The record of the section being run, when records are kept and one is begun.
+  SectionRecord* CurrentSection() const { return Sections && !Sections->empty() ? &Sections->back() : nullptr; }
 };
 
 }  // namespace zubra32

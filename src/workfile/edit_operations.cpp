@@ -35,7 +35,8 @@ bool AppendLine(Reporting& report, WorkBuffer& work, AddedPlace place, std::stri
   if (lines.size() >= entry.Capacity) {
     std::string rest = " " + work.Current.Name() + " has more than " +
                        IntToStr(static_cast<std::int64_t>(entry.Capacity)) + std::string(entry.Where);
-    report.ReportWorkfileError(rest, ExitTooLong);
+    report.ReportWorkfileError(rest, ExitTooLong,
+                               place == AddedPlace::Start ? SectionResult::HeadFull : SectionResult::TailFull);
     work.Current.Drop();
     return false;
   }

@@ -39,12 +39,24 @@ class WriteBackStrategy {
 };
 
 // The run's write-back: the file is replaced in one atomic step by the bytes
-// of workfile_text.h, and only while it is still as it was loaded.
-class FileWriteBack final : public WriteBackStrategy {
+// of workfile_text.h, only while it is still as it was loaded, and only when
+// those bytes differ from the file's: a Workfile whose bytes come out the same
+// is left untouched (no temporary file, no rename, its times and inode kept).
+class FileWriteBack : public WriteBackStrategy {
  public:
+  // With `backup`, every replaced file is kept beside the new one.
+  explicit FileWriteBack(platform::Backup* backup = nullptr) : Backups(backup) {}
   bool WritesFiles() const override { return true; }
   std::optional<std::string_view> SourceText(const WorkBuffer&) override { return std::nullopt; }
   WriteBackResult WriteBack(Reporting& report, WorkBuffer& work) override;
+
+ protected:
+  // Told the Workfile's bytes and the new ones before it is replaced, when
+  // the run keeps section records (a report).
+  virtual void Changing(Reporting&, const WorkBuffer&, std::string_view, std::string_view) {}
+
+ private:
+  platform::Backup* Backups;
 };
 
 // A section line: closes the current Workfile, then takes the name between the

@@ -22,6 +22,15 @@ void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string
   WriteBackLines(work, write);
 }
 
+std::string WriteBackText(const WorkBuffer& work) {
+  std::size_t size = 0;
+  WriteBackBytes(work, [&size](std::string_view bytes) { size += bytes.size(); });
+  std::string text;
+  text.reserve(size);
+  WriteBackBytes(work, [&text](std::string_view bytes) { text.append(bytes); });
+  return text;
+}
+
 void WriteBackLines(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write) {
   for (const std::string& line : work.HeadLines) {
     write(line);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "workfile/work_buffer.h"
@@ -18,6 +19,9 @@ bool IsEchoOffLine(std::string_view line);
 // every head, body and tail line followed by CR LF. The save and the preview
 // both take the Workfile's new text from here.
 void WriteBackBytes(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write);
+
+// The same bytes in one string.
+std::string WriteBackText(const WorkBuffer& work);
 
 // The same without the byte-order mark: the lines alone.
 void WriteBackLines(const WorkBuffer& work, const std::function<void(std::string_view bytes)>& write);

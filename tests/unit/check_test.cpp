@@ -10,8 +10,9 @@ namespace {
 std::vector<std::string> FindingsUnderSection(const std::string& line) {
   CheckState state;
   CheckLine(state, "[w.txt]", 1);
-  std::vector<std::string> findings = CheckLine(state, line, 2);
-  for (std::string& finding : findings) finding = finding.substr(0, finding.find(':'));
+  std::vector<std::string> findings;
+  for (const Finding& finding : CheckLine(state, line, 2))
+    findings.push_back(finding.Message.substr(0, finding.Message.find(':')));
   return findings;
 }
 
@@ -65,9 +66,10 @@ TEST(CheckTest, SectionsAreComparedByTheNameTheRunTakes) {
   EXPECT_TRUE(CheckLine(state, "[a.txt]", 1).empty());
   EXPECT_TRUE(CheckLine(state, "[A.TXT]", 2).empty());
   EXPECT_EQ(CheckLine(state, "[a.txt] ", 3).size(), 1u);  // trimmed first: the same name
-  std::vector<std::string> findings = CheckLine(state, "[a.txtX", 4);
+  Findings findings = CheckLine(state, "[a.txtX", 4);
   ASSERT_EQ(findings.size(), 2u);
-  EXPECT_EQ(findings[1], "names the same Workfile as line 1: this section edits what that one leaves");
+  EXPECT_EQ(findings[1].Code, "section-repeated");
+  EXPECT_EQ(findings[1].Message, "names the same Workfile as line 1: this section edits what that one leaves");
 }
 
 }  // namespace
