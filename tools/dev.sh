@@ -34,7 +34,7 @@ usage() {
 # command:package (the command stands for its package) or a package alone.
 # acl and attr: the tests that check what a write-back keeps read ACLs and
 # attributes with them; clang-format: the check that the C++ is formatted.
-test_tools=(setfacl:acl getfattr:attr clang-format:clang-format)
+test_tools=(setfacl:acl getfattr:attr clang-format:clang-format python3-jsonschema)
 package_tools=(dpkg-shlibdeps:dpkg-dev groff:groff-base lintian:lintian hardening-check:devscripts)
 windows_tools=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine /usr/lib/wine/wine64:wine64)
 zip_tools=(unzip:unzip exiftool:libimage-exiftool-perl wrestool:icoutils)

@@ -113,9 +113,11 @@ std::string ReportJson(const RunReport& report) {
     json.Member("line", section.Line);
     json.Member("result", WordOf(section.Result));
     if (!section.Message.empty()) json.Member("message", section.Message);
-    if (section.Result == SectionResult::Changed) {
+    if (section.Result == SectionResult::Changed || section.Result == SectionResult::Unchanged) {
       json.Member("bytes_before", static_cast<std::int64_t>(section.BytesBefore));
       json.Member("bytes_after", static_cast<std::int64_t>(section.BytesAfter));
+    }
+    if (section.Result == SectionResult::Changed) {
       json.Key("notes");
       json.Open('[');
       for (const std::string& note : section.Notes) {
@@ -143,7 +145,6 @@ std::string ReportJson(const RunReport& report) {
   json.Key("summary");
   json.Open('{');
   for (std::size_t i = 0; i < ResultWords.size(); ++i) json.Member(ResultWords[i], counts[i]);
-  json.Member("findings", static_cast<std::int64_t>(report.Findings.size()));
   json.Close('}');
   json.Close('}');
   json.Out.push_back('\n');

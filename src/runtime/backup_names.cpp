@@ -36,6 +36,15 @@ std::string BackupName(std::string_view entry, std::int64_t secondsSinceEpoch, i
   return name.append(".bak");
 }
 
+int NextBackupNumber(std::string_view entry, std::int64_t secondsSinceEpoch, const std::vector<std::string>& names) {
+  int highest = 0;
+  for (int number = 1; number <= static_cast<int>(names.size()); ++number) {
+    if (std::find(names.begin(), names.end(), BackupName(entry, secondsSinceEpoch, number)) != names.end())
+      highest = number;
+  }
+  return highest + 1;
+}
+
 std::vector<std::string> BackupsNewestFirst(std::string_view entry, const std::vector<std::string>& names) {
   std::vector<std::tuple<std::string_view, int, std::string_view>> found;  // stamp, number, name
   for (std::string_view name : names) {

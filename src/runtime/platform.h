@@ -70,7 +70,8 @@ bool Rewind(Handle handle, ErrorCode& error);
 
 // The one name under which the file that `name` leads to is known: the
 // absolute path with links resolved, as a write-back through `name` would
-// replace it. The name itself when it cannot be resolved.
+// replace it. For a name that leads to nothing, its directory resolved and
+// its last part as given; the name itself when not even that resolves.
 std::string ResolvedName(std::string_view name);
 
 // Ends the process with the exit code at once; open files are not flushed.

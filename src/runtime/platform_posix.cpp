@@ -22,6 +22,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <utility>
 
 extern char** environ;
@@ -742,9 +743,8 @@ bool Replacement::Begin() {
   return false;
 }
 
-// The backups of `entry` in `directory` made by us: names of their shape,
-// regular files owned as the Workfile is; newest first.
-static std::vector<std::string> BackupsOf(int directory, const std::string& entry, uid_t owner) {
+// The names in `directory` of regular files owned by `owner`.
+static std::vector<std::string> FilesOf(int directory, uid_t owner) {
   std::vector<std::string> names;
   int listing = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::unique_ptr<DIR, int (*)(DIR*)> dir(listing >= 0 ? fdopendir(listing) : nullptr, closedir);
@@ -756,15 +756,16 @@ static std::vector<std::string> BackupsOf(int directory, const std::string& entr
       names.emplace_back(item->d_name);
     }
   }
-  return BackupsNewestFirst(entry, names);
+  return names;
 }
 
 // Links the held file itself to a new backup name in its directory; false
 // (nothing left) when no name can be had or the link would not be that file.
-static bool LinkBackup(const HeldWorkfile::State& held, Backup& backup) {
+static bool LinkBackup(const HeldWorkfile::State& held, uid_t owner, Backup& backup) {
   const std::int64_t now = std::time(nullptr);
   const std::string procPath = "/proc/self/fd/" + std::to_string(held.File);
-  for (int number = 1; number < 1000; ++number) {
+  const int first = NextBackupNumber(held.NameInDirectory, now, FilesOf(held.Directory, owner));
+  for (int number = first; number < first + 1000; ++number) {
     std::string name = BackupName(held.NameInDirectory, now, number);
     // The open file itself, never whatever the name leads to now: by its
     // handle where the system lets us, by its /proc link, else by name and checked.
@@ -809,7 +810,7 @@ CommitResult Replacement::Commit(Backup* backup) {
       ok = false;
     }
     // The backup is the old file itself, linked before the new one takes its name.
-    if (ok && backup != nullptr && !LinkBackup(held, *backup)) ok = false;
+    if (ok && backup != nullptr && !LinkBackup(held, owner, *backup)) ok = false;
     if (ok && (Fails(FaultKind::Rename, directory, held.NameInDirectory, error) ||
                renameat(directory, Details->TemporaryName.c_str(), directory, held.NameInDirectory.c_str()) != 0)) {
       ok = false;
@@ -836,7 +837,7 @@ CommitResult Replacement::Commit(Backup* backup) {
     return CommitResult::Failed;
   // Older backups beyond the number kept go; only ones of our own making.
   if (backup != nullptr && backup->KeepNewest > 0) {
-    std::vector<std::string> backups = BackupsOf(directory, held.NameInDirectory, owner);
+    std::vector<std::string> backups = BackupsNewestFirst(held.NameInDirectory, FilesOf(directory, owner));
     for (std::size_t i = static_cast<std::size_t>(backup->KeepNewest); i < backups.size(); ++i)
       unlinkat(directory, backups[i].c_str(), 0);
   }
@@ -892,8 +893,17 @@ bool Rewind(Handle handle, ErrorCode& error) {
 
 std::string ResolvedName(std::string_view name) {
   std::string path = OsName(name);
-  std::unique_ptr<char, void (*)(void*)> resolved(realpath(path.c_str(), nullptr), free);
-  return resolved ? std::string(resolved.get()) : path;
+  auto resolve = [](const std::string& part) {
+    std::unique_ptr<char, void (*)(void*)> resolved(realpath(part.c_str(), nullptr), free);
+    return resolved ? std::optional<std::string>(resolved.get()) : std::nullopt;
+  };
+  if (auto whole = resolve(path)) return *whole;
+  // A name that leads nowhere (yet): its directory resolved, the last part as given.
+  std::size_t slash = path.rfind('/');
+  std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  auto directory = resolve(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
+  if (!directory || last.empty() || last == "." || last == "..") return path;
+  return *directory + (directory->back() == '/' ? "" : "/") + last;
 }
 
 void ExitProcess(std::uint32_t exitCode) { _exit(static_cast<int>(exitCode)); }

@@ -561,6 +561,20 @@ bool Replacement::Begin() {
   return true;
 }
 
+// The plain files beside `target` whose names begin with its own and end in ".bak".
+static std::vector<std::string> FilesBeside(const std::string& target) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((target + ".*.bak").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+      names.emplace_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
 // Keeps the file at `target` as a new backup beside it: a hard link where the
 // volume has them, a copy otherwise; never over an existing name.
 static bool KeepBackup(const std::string& target, Backup& backup) {
@@ -571,7 +585,8 @@ static bool KeepBackup(const std::string& target, Backup& backup) {
       static_cast<std::int64_t>(((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) /
                                 10000000u) -
       11644473600;
-  for (int number = 1; number < 1000; ++number) {
+  const int first = NextBackupNumber(entry, seconds, FilesBeside(target));
+  for (int number = first; number < first + 1000; ++number) {
     std::string name = BackupName(entry, seconds, number);
     if (CreateHardLinkA((folder + name).c_str(), target.c_str(), nullptr) ||
         CopyFileA(target.c_str(), (folder + name).c_str(), TRUE)) {
@@ -587,16 +602,7 @@ static bool KeepBackup(const std::string& target, Backup& backup) {
 // Removes this Workfile's backups beyond the newest `keep`; only names of our making.
 static void PruneBackups(const std::string& target, int keep) {
   const std::string folder = FolderOf(target), entry = target.substr(folder.size());
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found{};
-  HANDLE search = FindFirstFileA((target + ".*.bak").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
-      names.emplace_back(found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  std::vector<std::string> backups = BackupsNewestFirst(entry, names);
+  std::vector<std::string> backups = BackupsNewestFirst(entry, FilesBeside(target));
   for (std::size_t i = static_cast<std::size_t>(keep); i < backups.size(); ++i)
     DeleteFileA((folder + backups[i]).c_str());
 }

@@ -52,7 +52,7 @@ struct SectionRecord {
   std::int64_t Line = 0;  // the section line's number
   SectionResult Result = SectionResult::Unchanged;
   std::string Message;                            // the error line, for a result that has one
-  std::uint64_t BytesBefore = 0, BytesAfter = 0;  // for a changed Workfile
+  std::uint64_t BytesBefore = 0, BytesAfter = 0;  // for a Workfile that was read: its size, and the new one
   std::vector<std::string> Notes;                 // the preview's "\ " lines, for a changed Workfile
   std::string Diff;                               // its unified diff (with --diff), CR LF lines
   std::string Backup;                             // the backup made of it, if any

@@ -127,6 +127,7 @@ void LoadWorkfile(Reporting& report, WorkBuffer& work, WriteBackStrategy& writeB
       return Refuse(report, work, Unreadable, ExitUnreadableOrUnwritable, SectionResult::CannotRead);
   }
 
+  if (SectionRecord* record = report.CurrentSection()) record->BytesBefore = record->BytesAfter = file.Size();
   BodyText::ReadFunction read = [&file](char* into, std::size_t capacity) {
     platform::ErrorCode error = 0;
     return platform::ReadBytes(file.File(), into, capacity, error);
