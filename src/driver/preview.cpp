@@ -253,6 +253,12 @@ bool ReadWholeFile(platform::Handle handle, std::string& bytes) {
 
 }  // namespace
 
+std::string DescribeLines(const std::vector<std::int64_t>& numbers) {
+  LineList list;
+  for (std::int64_t number : numbers) list.Add(static_cast<std::size_t>(number));
+  return list.Describe();
+}
+
 bool WriteWorkfileDiff(std::string_view name, std::optional<std::string_view> oldText, const WorkBuffer& work,
                        const std::function<void(std::string_view line)>& writeLine) {
   std::string bytes = WriteBackText(work);

@@ -31,6 +31,9 @@ class PreviewWriteBack final : public WriteBackStrategy {
   // Workfiles whose bytes would differ at the end, each counted once.
   std::size_t ChangedCount() const { return WouldBe.size(); }
 
+  // What they would hold then, by resolved name.
+  const std::map<std::string, std::string>& WouldBeTexts() const { return WouldBe; }
+
  private:
   bool WithDiff;
   // The bytes the write-backs would have left, by ResolvedName (platform.h),
@@ -51,6 +54,9 @@ class RecordedWriteBack final : public FileWriteBack {
  private:
   bool WithDiff;
 };
+
+// "line 5", "lines 1-3, 5", "lines 1, 3, ... and 40 more": numbers in ascending order.
+std::string DescribeLines(const std::vector<std::int64_t>& numbers);
 
 // The diff of `oldText` against `newLines`, the lines that writing `work`
 // back gives (no byte-order mark), as WriteWorkfileDiff; the notes also go

@@ -3,11 +3,14 @@
 // nothing to the stages after it.
 #include "driver/read_loop.h"
 
+#include <algorithm>
+
 #include "deflang/directive.h"
 #include "deflang/expansion.h"
 #include "driver/check.h"
 #include "driver/preview.h"
 #include "driver/report.h"
+#include "driver/second_run.h"
 #include "runtime/console.h"
 #include "runtime/file_system.h"
 #include "runtime/held_workfile.h"
@@ -115,6 +118,16 @@ std::int32_t Execute(std::string_view definitionFileName, const RunOptions& opti
   CloseWorkfile(run.Report, work, *run.WriteBack);
   if (watch.AfterEnd) watch.AfterEnd(run, work);
   if (options.Preview) {
+    // Whether it converges: what a second run would change again.
+    for (const ChangesAgain& again : SecondRun(definitionFileName, preview)) {
+      run.Report.WriteLn("--- " + again.Name);
+      run.Report.WriteLn("+++ " + again.Name + " (after)");
+      run.Report.WriteLn("\\ A second run would change this file again: " + DescribeLines(again.Lines));
+      if (!report) continue;
+      auto last = std::find_if(report->Sections.rbegin(), report->Sections.rend(),
+                               [&](const SectionRecord& record) { return record.Path == again.Key; });
+      if (last != report->Sections.rend()) last->ChangesAgain = again.Lines;
+    }
     run.Report.WriteLn("Preview: " + IntToStr(static_cast<std::int64_t>(preview.ChangedCount())) +
                        " Workfile(s) would change, nothing written");
   }

@@ -128,6 +128,15 @@ std::string ReportJson(const RunReport& report) {
       if (!section.Diff.empty()) json.Member("diff", section.Diff);
       if (!section.Backup.empty()) json.Member("backup", section.Backup);
     }
+    if (!section.ChangesAgain.empty()) {
+      json.Key("changes_again");
+      json.Open('[');
+      for (std::int64_t line : section.ChangesAgain) {
+        json.Item();
+        json.Number(line);
+      }
+      json.Close(']');
+    }
     json.Close('}');
   }
   json.Close(']');

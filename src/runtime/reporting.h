@@ -56,6 +56,7 @@ struct SectionRecord {
   std::vector<std::string> Notes;                 // the preview's "\ " lines, for a changed Workfile
   std::string Diff;                               // its unified diff (with --diff), CR LF lines
   std::string Backup;                             // the backup made of it, if any
+  std::vector<std::int64_t> ChangesAgain;         // a preview's: the lines a second run would change it again by
 };
 
 struct Reporting {

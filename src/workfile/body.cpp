@@ -49,7 +49,8 @@ BodyText::BodyText(const BodyText& other)
       ChangedLines(other.ChangedLines),
       SampleCounts(other.SampleCounts),
       Pairs(other.Pairs),
-      Scans(other.Scans) {
+      Scans(other.Scans),
+      Changes(other.Changes) {
   if (other.Block) {
     Block = std::make_unique_for_overwrite<char[]>(BlockSize);
     std::memcpy(Block.get(), other.Block.get(), BlockSize);
@@ -153,6 +154,7 @@ void BodyText::Append(std::string_view line) {
 }
 
 void BodyText::LineChanged(std::size_t index) {
+  ++Changes;
   if (!Pairs.empty()) Pairs[index] = FoldedPairsOf(Line(index));
 }
 
@@ -182,6 +184,7 @@ std::string& BodyText::Apart(std::size_t index) {
 }
 
 void BodyText::SetLine(std::size_t index, std::string_view text) {
+  if (Line(index) == text) return;
   Span& span = Spans[index];
   if (!span.StoredApart && text.size() <= span.Size) {
     char* line = Block.get() + span.Offset;
@@ -202,6 +205,7 @@ void BodyText::AppendToLine(std::size_t index, std::string_view text) {
 }
 
 void BodyText::ReplaceInLine(std::size_t index, std::size_t at, std::size_t count, std::string_view text) {
+  if (Line(index).substr(at, count) == text) return;
   Span& span = Spans[index];
   if (!span.StoredApart && text.size() <= count) {
     // Shorter or as long: in place, the rest of the line moved up.

@@ -73,6 +73,9 @@ class BodyText {
   void AppendToLine(std::size_t index, std::string_view text);
   void ReplaceInLine(std::size_t index, std::size_t at, std::size_t count, std::string_view text);
 
+  // How many edits so far changed a line's text (an edit that leaves it as it was does not count).
+  std::uint64_t TextChanges() const { return Changes; }
+
   // A search for the needle in these lines, letters in either case, steered
   // by the bytes of the body as loaded.
   FoldedSearch SearchFor(std::string_view needle) const { return FoldedSearch(needle, SampleCounts); }
@@ -108,6 +111,7 @@ class BodyText {
   // line that lacks one of the needle's pairs is passed over unsearched.
   std::vector<PairSet> Pairs;
   std::size_t Scans = 0;
+  std::uint64_t Changes = 0;
 };
 
 }  // namespace zubra32

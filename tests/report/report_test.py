@@ -82,6 +82,8 @@ with tempfile.TemporaryDirectory() as d:
     code, out, report = run(d, b'[w.txt]\r\nEND=one\r\nEN=two\r\n', '/L', '--diff', files={'w.txt': b'w\r\n'})
     check('preview', (code, report['mode'], results(report)) == (6, 'preview', [('w.txt', 'changed')]))
     check('its diff is the printed one', report['workfiles'][0]['diff'].encode() in out)
+    check('a line that adds on every run keeps it from converging', report['workfiles'][0]['changes_again'] == [2]
+          and b'\\ A second run would change this file again: line 2\r\n' in out)
     code, out, report = run(d, b'[w.txt]\r\nw=@v\r\n[w.txt]\r\nv=@w\r\n', '/L')
     check('a change a later section takes back counts as none', code == 0 and b'Preview: 0 Workfile' in out)
     code, out, report = run(d, b'[w.txt]\r\nSTRAT=x\r\n', '/T')

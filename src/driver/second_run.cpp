@@ -1,0 +1,128 @@
+#include "driver/second_run.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <tuple>
+
+#include "deflang/directive.h"
+#include "deflang/expansion.h"
+#include "driver/read_loop.h"
+#include "runtime/platform.h"
+#include "runtime/text_file.h"
+#include "workfile/edit_operations.h"
+#include "workfile/workfile_text.h"
+
+namespace zubra32 {
+
+namespace {
+
+// The second run's write-back: each Workfile starts from what the first run
+// would leave (or its own earlier section's text), and what its sections
+// would leave is kept, with the lines that changed it.
+class SecondRunWriteBack final : public WriteBackStrategy {
+ public:
+  explicit SecondRunWriteBack(const std::map<std::string, std::string>& first) : First(first) {}
+
+  bool WritesFiles() const override { return false; }
+
+  std::optional<std::string_view> SourceText(const WorkBuffer& work) override {
+    return Known(platform::ResolvedName(work.Current.Name()));
+  }
+
+  WriteBackResult WriteBack(Reporting&, WorkBuffer& work) override {
+    // A Workfile the run cannot write is never changed by it, the second time either.
+    if (!work.Current.File().CanReplace()) return WriteBackResult::Unwritable;
+    std::string key = platform::ResolvedName(work.Current.Name());
+    std::optional<std::string_view> old = Known(key);
+    std::string disk;
+    if (!old && ReadAll(work.Current.File().File(), disk)) old = disk;
+    if (!old) return WriteBackResult::Done;
+    auto [base, first] = Base.try_emplace(key, *old);
+    if (first) Order.push_back({work.Current.Name(), key, {}});
+    std::string bytes = WriteBackText(work);
+    if (bytes != *old) {
+      auto entry = std::find_if(Order.begin(), Order.end(), [&](const ChangesAgain& e) { return e.Key == key; });
+      entry->Name = work.Current.Name();
+      entry->Lines.insert(entry->Lines.end(), SectionLines.begin(), SectionLines.end());
+    }
+    Own[key] = std::move(bytes);
+    return WriteBackResult::Done;
+  }
+
+  // The Workfiles whose bytes at the end differ from where the second run began.
+  std::vector<ChangesAgain> Result() {
+    std::erase_if(Order, [&](const ChangesAgain& entry) { return Own[entry.Key] == Base[entry.Key]; });
+    for (ChangesAgain& entry : Order) {
+      std::sort(entry.Lines.begin(), entry.Lines.end());
+      entry.Lines.erase(std::unique(entry.Lines.begin(), entry.Lines.end()), entry.Lines.end());
+    }
+    return std::move(Order);
+  }
+
+  std::vector<std::int64_t> SectionLines;  // lines of the current section whose directives changed its text
+
+ private:
+  std::optional<std::string_view> Known(const std::string& key) const {
+    if (auto own = Own.find(key); own != Own.end()) return own->second;
+    if (auto first = First.find(key); first != First.end()) return first->second;
+    return std::nullopt;
+  }
+
+  static bool ReadAll(platform::Handle handle, std::string& bytes) {
+    platform::ErrorCode error = 0;
+    if (!platform::Rewind(handle, error)) return false;
+    std::string chunk(FileBufferSize, '\0');
+    for (std::int64_t count; (count = platform::ReadBytes(handle, chunk.data(), chunk.size(), error)) != 0;) {
+      if (count < 0) return false;
+      bytes.append(chunk, 0, static_cast<std::size_t>(count));
+    }
+    return true;
+  }
+
+  const std::map<std::string, std::string>& First;
+  std::map<std::string, std::string> Own, Base;
+  std::vector<ChangesAgain> Order;
+};
+
+}  // namespace
+
+std::vector<ChangesAgain> SecondRun(std::string_view definitionFileName, const PreviewWriteBack& first) {
+  TextFile silent;  // never opened: the second run's lines go nowhere
+  Reporting report;
+  report.Console = &silent;
+  report.DefinitionFileName = definitionFileName;
+  SecondRunWriteBack writeBack(first.WouldBeTexts());
+  WorkBuffer work;
+  TextFile file;
+  file.OpenRead(definitionFileName);
+  file.LimitLine(MaxDefinitionLineBytes);
+  std::string line;
+  while (!file.Failed() && !file.Eof()) {
+    file.ReadLine(line);
+    ++report.DefinitionLineNumber;
+    PassStages(line, {
+                         [&](std::string& text) { ExpandVariables(text, report); },
+                         [&] { report.DebugMode = true; },
+                         [&](std::string_view text) {
+                           SwitchWorkfile(report, work, text, writeBack);
+                           writeBack.SectionLines.clear();
+                         },
+                         [&](std::string_view text) {
+                           Directive directive = ClassifyDirective(text);
+                           auto state = [&] {
+                             return std::tuple{work.HeadCount(), work.TailCount(), work.BodyLines.TextChanges()};
+                           };
+                           auto before = state();
+                           if (directive.Kind != DirectiveKind::None) ApplyDirective(report, work, directive);
+                           if (!work.Current.Empty() && state() != before)
+                             writeBack.SectionLines.push_back(report.DefinitionLineNumber);
+                         },
+                     });
+  }
+  if (file.Failed()) return {};
+  CloseWorkfile(report, work, writeBack);
+  return writeBack.Result();
+}
+
+}  // namespace zubra32
