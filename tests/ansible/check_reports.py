@@ -66,7 +66,8 @@ def main():
         breakage(broken)
         if validator.is_valid(broken):
             found.append('the schema accepts a report with %s' % name)
-    print(*found, sep='\n')
+    for problem in found:
+        print(problem)
     print('%d reports from %d hosts checked, %d broken copies tried; %d problems'
           % (len(records), len(hosts), len(BREAKAGES) if sample else 0, len(found)))
     return 1 if found or not sample else 0

@@ -162,8 +162,9 @@ make_deb() {
 }
 
 # Run in new namespaces: names the host, gives it private copies of /usr, /var and
-# /etc (overlays on a tmpfs), shows it its own files at /srv, hides every host's
-# directory, then becomes the host's command.
+# /etc (overlays on a tmpfs) without apt's package lists (a .deb whose dependencies
+# are installed needs none, and apt takes seconds a host to read them), shows it its
+# own files at /srv, hides every host's directory, then becomes the host's command.
 namespace_script='
 set -e
 host=$1 run=$2
@@ -175,6 +176,7 @@ for dir in /usr /var /etc; do
   mkdir -p "$state$dir/upper" "$state$dir/work"
   mount -t overlay "zubra32-$host" -o "lowerdir=$dir,upperdir=$state$dir/upper,workdir=$state$dir/work" "$dir"
 done
+mount -t tmpfs "zubra32-$host" /var/lib/apt/lists && mkdir /var/lib/apt/lists/partial
 mount --bind "$run/hosts/$host/srv" /srv
 mount -t tmpfs -o mode=0700 zubra32-hidden "$run/hosts"
 cd /
@@ -185,7 +187,7 @@ start_host() {  # name, command...
   local host=$1
   shift
   mkdir -p "$run/hosts/$host/state"
-  timeout 600 unshare --mount --uts --propagation private -- bash -c "$namespace_script" bash "$host" "$run" "$@" \
+  timeout 900 unshare --mount --uts --propagation private -- bash -c "$namespace_script" bash "$host" "$run" "$@" \
     >>"$run/logs/host-$host.log" 2>&1 &
   background_pids+=($!)
 }
@@ -264,7 +266,7 @@ start_fleet() {
   [ -n "$deb" ] || make_deb
   for host in "${hosts_local[@]}" "${hosts_ssh[@]}"; do lay_out_files "$host"; done
   for host in "${hosts_local[@]}"; do
-    start_host "$host" sleep 600
+    start_host "$host" sleep 900
     printf '#!/bin/sh\nexec nsenter --target "$(cat %s)" --mount --uts --wd -- /usr/bin/python3 "$@"\n' \
       "$run/pids/$host" >"$run/bin/python-$host"
     chmod 755 "$run/bin/python-$host"
