@@ -409,8 +409,9 @@ def main():
     if stderr:
         result['stderr'] = stderr
     if report is None:
-        module.fail_json(msg='zubra32 wrote no report that could be read (exit code %d: %s); the module needs a '
-                             'zubra32 that writes one (--report)' % (rc, last_line(stdout)), rc=rc, **result)
+        module.fail_json(msg='zubra32 wrote no report that could be read (exit code %d: %s), so what it changed is '
+                             'not known; the module needs a zubra32 that writes one (--report)'
+                             % (rc, last_line(stdout)), rc=rc, **result)
     if report.get('report_format') != REPORT_FORMAT or not isinstance(report.get('workfiles'), list):
         module.fail_json(msg='zubra32 wrote a report of format %r; this module reads format %d'
                              % (report.get('report_format'), REPORT_FORMAT), rc=rc, report=report, **result)
