@@ -60,30 +60,40 @@ fi
 run=$(mktemp -d /tmp/zubra32-ansible.XXXXXX)
 mkdir -p "$run"/{bin,keys,logs,pids,ports,reports,hosts,async,cp,remote-tmp,local-tmp,home,collections,deb}
 
-# Ends what this script started: the SSH connections Ansible keeps open, each
-# sshd's sessions, then the hosts (each behind its timeout).
-background_pids=() made_sshd_dir=0
+# Ends what this script started: the SSH connections Ansible keeps open, the plays
+# (their timeouts pass the signal on to their process groups), and each host by
+# killing PID 1 of its PID namespace, which ends everything that ran there.
+made_sshd_dir=0
 cleanup() {
-  local host pid
+  local host pid tries
   trap - EXIT INT TERM
   for host in "${hosts_ssh[@]}"; do
     [ -s "$run/ports/$host" ] && ssh -F /dev/null -o ControlPath="$run/cp/%C" -p "$(cat "$run/ports/$host")" \
       -O exit root@127.0.0.1 >/dev/null 2>&1 || true
-    [ -s "$run/pids/$host" ] && pkill -TERM -P "$(cat "$run/pids/$host")" 2>/dev/null || true
   done
-  for pid in "${background_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${background_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  [ -f "$run/playbook.pids" ] && while read -r pid; do kill "$pid" 2>/dev/null || true; done <"$run/playbook.pids"
+  for host in "${hosts_local[@]}" "${hosts_ssh[@]}"; do
+    [ -s "$run/pids/$host" ] && kill -KILL "$(cat "$run/pids/$host")" 2>/dev/null || true
+  done
+  [ -f "$run/host.pids" ] && while read -r pid; do
+    for tries in $(seq 50); do kill -0 "$pid" 2>/dev/null && sleep 0.1; done
+  done <"$run/host.pids"
   [ "$made_sshd_dir" -eq 0 ] || rmdir /run/sshd 2>/dev/null || true
   if [ "$keep" -eq 1 ]; then echo "run.sh: kept $run"; else rm -rf "$run"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# Runs a test (name, command...) with its output in a log, shown when it fails; its
+# exit status is left in $status. The command runs as a job of its own, so that
+# set -e holds in it: never call this where a status is tested (if, ||, &&).
 passed=0 failed=0
-check() {  # test name, command...: runs it with its output in a log, shown when it fails
-  local name=$1 start=$SECONDS status=0
+check() {
+  local name=$1 start=$SECONDS
   shift
-  "$@" >"$run/logs/$name.log" 2>&1 || status=$?
+  "$@" >"$run/logs/$name.log" 2>&1 &
+  status=0
+  wait $! || status=$?
   finish "$name" "$status" $((SECONDS - start))
 }
 finish() {  # test name, exit status, seconds
@@ -119,9 +129,10 @@ sanity_validate_modules() {
   /usr/bin/python3 - "$run/validate.json" <<'EOF'
 import json, sys
 kept = [('missing-gplv3-license', ''), ('invalid-documentation', 'DOCUMENTATION.author: Invalid author')]
-errors = [(path, e) for path, found in json.load(open(sys.argv[1])).items() for e in found['errors'] + found['traces']
-          if not any(e.get('code') == code and e.get('msg', '').startswith(msg) for code, msg in kept)]
-print(*('%s: %s: %s' % (path, e.get('code'), e.get('msg')) for path, e in errors), sep='\n')
+errors = [(path, e) for path, found in json.load(open(sys.argv[1])).items()
+          for e in found['errors'] + [dict(code='trace', msg=trace) for trace in found['traces']]
+          if not any(e['code'] == code and e['msg'].startswith(msg) for code, msg in kept)]
+print(*('%s: %s: %s' % (path, e['code'], e['msg']) for path, e in errors), sep='\n')
 sys.exit(bool(errors))
 EOF
 }
@@ -149,26 +160,26 @@ build_collection() {
 # A .deb shaped as the released one (package zubra32 of the project's version,
 # /usr/bin/zubra32), of the program under test.
 make_deb() {
-  local version arch tree=$run/deb/tree
-  version=$(sed -n 's/^project(zubra32 VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-  arch=$(dpkg --print-architecture)
+  local tree=$run/deb/tree
   install -D -m 0755 "$program" "$tree/usr/bin/zubra32"
   mkdir -p "$tree/DEBIAN"
-  printf '%s\n' "Package: zubra32" "Version: $version" "Architecture: $arch" "Depends: libc6" \
+  printf '%s\n' "Package: zubra32" "Version: $version" "Architecture: $(dpkg --print-architecture)" "Depends: libc6" \
     "Maintainer: the Zubra32 developers <zubra32@localhost>" "Description: The Textfile Manipulator (test build)" \
     >"$tree/DEBIAN/control"
-  deb=$run/deb/zubra32_${version}_$arch.deb
   dpkg-deb --root-owner-group --build "$tree" "$deb" >/dev/null
 }
 
-# Run in new namespaces: names the host, gives it private copies of /usr, /var and
-# /etc (overlays on a tmpfs) without apt's package lists (a .deb whose dependencies
-# are installed needs none, and apt takes seconds a host to read them), shows it its
-# own files at /srv, hides every host's directory, then becomes the host's command.
+# Run as PID 1 of new namespaces: notes its PID as this machine sees it, mounts its
+# own /proc, names the host, gives it private copies of /usr, /var and /etc (overlays
+# on a tmpfs) without apt's package lists (a .deb whose dependencies are installed
+# needs none, and apt takes seconds a host to read them), shows it its own files at
+# /srv, hides every host's directory, then becomes the host's command.
 namespace_script='
 set -e
 host=$1 run=$2
 shift 2
+read -r pid _ </proc/self/stat
+mount -t proc "zubra32-$host" /proc
 hostname "$host"
 state=$run/hosts/$host/state
 mount -t tmpfs -o mode=0700 "zubra32-$host" "$state"
@@ -180,16 +191,17 @@ mount -t tmpfs "zubra32-$host" /var/lib/apt/lists && mkdir /var/lib/apt/lists/pa
 mount --bind "$run/hosts/$host/srv" /srv
 mount -t tmpfs -o mode=0700 zubra32-hidden "$run/hosts"
 cd /
-echo $$ >"$run/pids/$host.new" && mv "$run/pids/$host.new" "$run/pids/$host"
+echo "$pid" >"$run/pids/$host.new" && mv "$run/pids/$host.new" "$run/pids/$host"
 exec "$@"'
 
 start_host() {  # name, command...
   local host=$1
   shift
   mkdir -p "$run/hosts/$host/state"
-  timeout 900 unshare --mount --uts --propagation private -- bash -c "$namespace_script" bash "$host" "$run" "$@" \
+  timeout --kill-after=5 900 unshare --mount --uts --pid --fork --kill-child --propagation private -- \
+    bash -c "$namespace_script" bash "$host" "$run" "$@" \
     >>"$run/logs/host-$host.log" 2>&1 &
-  background_pids+=($!)
+  echo $! >>"$run/host.pids"
 }
 
 ssh_options() {  # host
@@ -262,13 +274,14 @@ write_inventory() {
 start_fleet() {
   local host deadline=$((SECONDS + 20))
   [ -d /srv ] || mkdir /srv
-  [ -d /run/sshd ] || { mkdir -m 0755 /run/sshd && made_sshd_dir=1; }
-  [ -n "$deb" ] || make_deb
+  [ -f "$deb" ] || make_deb
   for host in "${hosts_local[@]}" "${hosts_ssh[@]}"; do lay_out_files "$host"; done
   for host in "${hosts_local[@]}"; do
     start_host "$host" sleep 900
-    printf '#!/bin/sh\nexec nsenter --target "$(cat %s)" --mount --uts --wd -- /usr/bin/python3 "$@"\n' \
-      "$run/pids/$host" >"$run/bin/python-$host"
+    # Python in the host's namespaces; inside already (async jobs start their module there), as it is.
+    printf '%s\n' '#!/bin/sh' '[ -z "$ZUBRA32_TEST_HOST" ] || exec /usr/bin/python3 "$@"' \
+      "ZUBRA32_TEST_HOST=$host exec nsenter --target \"\$(cat $run/pids/$host)\" --mount --uts --pid --wd -- /usr/bin/python3 \"\$@\"" \
+      >"$run/bin/python-$host"
     chmod 755 "$run/bin/python-$host"
   done
   for host in "${hosts_ssh[@]}"; do start_ssh_host "$host"; done
@@ -289,7 +302,11 @@ start_fleet() {
 }
 
 playbook() {  # name
-  ZUBRA32_REPORTS="$run/reports/$1.jsonl" timeout 240 ansible-playbook "$here/$1.yml"
+  local pid
+  ZUBRA32_REPORTS="$run/reports/$1.jsonl" timeout --kill-after=5 240 ansible-playbook "$here/$1.yml" &
+  pid=$!
+  echo "$pid" >>"$run/playbook.pids"
+  wait "$pid"
 }
 
 # The failures, and the warning about the missing Workfile that every host must have shown.
@@ -303,18 +320,23 @@ failures() {
 export ANSIBLE_CONFIG=$run/ansible.cfg ANSIBLE_HOME=$run/home ANSIBLE_COLLECTIONS_PATH=$run/collections
 export ANSIBLE_NOCOLOR=1 ANSIBLE_DEPRECATION_WARNINGS=0
 
+# sshd needs its privilege separation directory.
+[ -d /run/sshd ] || { mkdir -m 0755 /run/sshd && made_sshd_dir=1; }
+version=$(sed -n 's/^project(zubra32 VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+[ -n "$deb" ] || deb=$run/deb/zubra32_${version}_$(dpkg --print-architecture).deb
+
 started=$SECONDS
 check sanity.ansible-doc sanity_doc
 check sanity.validate-modules sanity_validate_modules
 check sanity.lint sanity_lint
 check collection.build build_collection
-if check fleet.start start_fleet; then
+check fleet.start start_fleet
+if [ "$status" -eq 0 ]; then
   # The failures wait 30 s for a locked Workfile: they run beside the other plays, on
   # their own files, with the program named by its path while it is being installed.
   failures_start=$SECONDS
   failures >"$run/logs/fleet.failures.log" 2>&1 &
   failures_pid=$!
-  background_pids+=("$failures_pid")
   check fleet.install playbook install
   check fleet.converge playbook converge
   check fleet.backups playbook backups

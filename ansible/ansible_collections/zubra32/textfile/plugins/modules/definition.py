@@ -83,17 +83,16 @@ options:
     type: path
 notes:
   - The program runs once per task; C(changed) and the failure come from its report alone.
-  - Every Workfile error fails the task with the program's own error line (several are joined with
-    C(; )), except a missing Workfile under I(missing=warn) - a Workfile with too many lines, or too many
-    added at its start or end, one that cannot be read or written, one locked by another run for
-    30 seconds, one changed by another program during the run. So does a definition file that cannot be
-    found or read.
+  - The task fails with the program's own error line (several are joined by semicolons) for a Workfile
+    that is missing (unless I(missing=warn)), has too many lines or too many added at its start or end,
+    cannot be read or written, stays locked by another run for 30 seconds, or was changed by another
+    program during the run; and for a definition file that cannot be found or read.
   - The run goes on past a Workfile that fails, so the others are still written. A failed task therefore
     reports C(changed=true) when some Workfile did change, and its report says which.
   - The program's exit code is returned as I(exit_code). I(rc) is set only when the task fails, since a
     preview that finds changes ends with 6 and a warned missing Workfile with 2.
-  - For Windows targets, run C(zubra32.exe) with C(--report) and read the report in the play; the README
-    of the collection shows how.
+  - For Windows targets, run C(zubra32.exe) with C(--report) and read the report in the play; the program's
+    README shows how.
 requirements:
   - zubra32 2.0.0 or later on the target (the package C(zubra32); the role C(zubra32.textfile.install)
     installs it on Debian and Ubuntu).
