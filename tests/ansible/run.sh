@@ -173,7 +173,8 @@ make_deb() {
 # own /proc, names the host, gives it private copies of /usr, /var and /etc (overlays
 # on a tmpfs) without apt's package lists (a .deb whose dependencies are installed
 # needs none, and apt takes seconds a host to read them), shows it its own files at
-# /srv, hides every host's directory, then becomes the host's command.
+# /srv, gives it a /tmp of its own in which only this run's directory is seen (with
+# every host's directory hidden), then becomes the host's command.
 namespace_script='
 set -e
 host=$1 run=$2
@@ -189,6 +190,9 @@ for dir in /usr /var /etc; do
 done
 mount -t tmpfs "zubra32-$host" /var/lib/apt/lists && mkdir /var/lib/apt/lists/partial
 mount --bind "$run/hosts/$host/srv" /srv
+mkdir /var/zubra32-run && mount --bind "$run" /var/zubra32-run
+mount -t tmpfs -o mode=1777 "zubra32-$host" /tmp
+mkdir -p "$run" && mount --move /var/zubra32-run "$run"
 mount -t tmpfs -o mode=0700 zubra32-hidden "$run/hosts"
 cd /
 echo "$pid" >"$run/pids/$host.new" && mv "$run/pids/$host.new" "$run/pids/$host"
@@ -252,7 +256,7 @@ write_inventory() {
   local host users=(alice bob carol zoë) i=0
   {
     printf '%s\n' "all:" "  vars:" "    ansible_python_interpreter: '{{ fleet_python }}'" "    fleet_python: /usr/bin/python3" \
-      "    ansible_async_dir: $run/async" "    fleet_deb: $deb" "    fleet_program: $program" "    fleet_run: $run" \
+      "    ansible_async_dir: $run/async" "    fleet_deb: $deb" "    fleet_program: $run/bin/zubra32" "    fleet_run: $run" \
       "  children:" "    fleet:" "      hosts:"
     for host in "${hosts_local[@]}"; do
       echo "        $host: {ansible_connection: local, fleet_python: $run/bin/python-$host, site_user: ${users[i++]}}"
@@ -274,6 +278,7 @@ write_inventory() {
 start_fleet() {
   local host deadline=$((SECONDS + 20))
   [ -d /srv ] || mkdir /srv
+  cp "$program" "$run/bin/zubra32"
   [ -f "$deb" ] || make_deb
   for host in "${hosts_local[@]}" "${hosts_ssh[@]}"; do lay_out_files "$host"; done
   for host in "${hosts_local[@]}"; do
