@@ -6,10 +6,10 @@
 # First what ansible-test sanity checks, run directly: ansible-doc, validate-modules,
 # ansible-test's yamllint and pycodestyle. Then the collection is built with
 # ansible/build.sh and installed from its tarball, and the playbooks beside this script
-# run on four hosts of this machine, each in mount and UTS namespaces of its own that show
-# it its own /srv and private copies of /usr, /var and /etc: local-1 and local-2 over the
-# local connection, ssh-1 and ssh-2 over SSH through an sshd each on 127.0.0.1, with host
-# and client keys made for the run. The role installs a .deb of the program there (made
+# run on four hosts of this machine, each in mount, PID and UTS namespaces of its own
+# that show it its own /srv and /tmp and private copies of /usr, /var and /etc: local-1
+# and local-2 over the local connection, ssh-1 and ssh-2 over SSH through an sshd each on
+# 127.0.0.1, with host and client keys made for the run. The role installs a .deb of the program there (made
 # here from --program unless --deb names one). Every report the module returned is then
 # checked against doc/report.schema.json.
 #
