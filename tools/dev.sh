@@ -33,8 +33,10 @@ usage() {
 # The Debian packages each command needs beyond the build tools, as
 # command:package (the command stands for its package) or a package alone.
 # acl and attr: the tests that check what a write-back keeps read ACLs and
-# attributes with them; clang-format: the check that the C++ is formatted.
-test_tools=(setfacl:acl getfattr:attr clang-format:clang-format python3-jsonschema)
+# attributes with them; clang-format: the check that the C++ is formatted;
+# the rest: the tests of the Ansible collection (tests/ansible/run.sh).
+test_tools=(setfacl:acl getfattr:attr clang-format:clang-format ansible-playbook:ansible-core
+  /usr/sbin/sshd:openssh-server yamllint:yamllint pycodestyle:pycodestyle python3-jsonschema python3-voluptuous)
 package_tools=(dpkg-shlibdeps:dpkg-dev groff:groff-base lintian:lintian hardening-check:devscripts)
 windows_tools=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine /usr/lib/wine/wine64:wine64)
 zip_tools=(unzip:unzip exiftool:libimage-exiftool-perl wrestool:icoutils)
@@ -66,9 +68,18 @@ install_missing() {
     sudo=(sudo)
   fi
   echo "dev.sh: installing ${missing[*]}"
-  "${sudo[@]}" apt-get update </dev/null
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${missing[@]}" </dev/null
+  # No package installed here may start a service (openssh-server would start
+  # an sshd on every address): where no policy forbids that already, one does
+  # for the time of the installation.
+  local policy=/usr/sbin/policy-rc.d made_policy=0 status=0
+  if [ ! -e "$policy" ]; then
+    "${sudo[@]}" sh -c "printf '#!/bin/sh\\nexit 101\\n' >$policy && chmod 755 $policy" && made_policy=1
+  fi
+  "${sudo[@]}" apt-get update </dev/null || status=$?
+  [ "$status" -ne 0 ] || "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+    "${missing[@]}" </dev/null || status=$?
+  [ "$made_policy" -eq 0 ] || "${sudo[@]}" rm -f "$policy"
+  return "$status"
 }
 
 # Commands run when the script ends, however it ends.
