@@ -27,9 +27,13 @@ constexpr std::string_view DebugLine = "[DEBUG]";
 // One line of the definition file that could not be read or opened: the run
 // cannot go on as the file says, so it ends here with nothing more written
 // (the current Workfile is let go as it is on disk).
-std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work) {
+std::int32_t FailDefinitionFile(const RunState& run, WorkBuffer& work, RunReport* report,
+                                std::string_view what = "Can't read the definition file ") {
   work.Current.Drop();
-  run.Report.WriteLn(CutAfter("Can't read the definition file " + run.Report.DefinitionFileName, MaxShortString));
+  const std::string full = std::string(what) + run.Report.DefinitionFileName;
+  const std::string line(CutAfter(full, MaxShortString));
+  run.Report.WriteLn(line);
+  if (report) report->Message = line;
   return ExitMissingFile;
 }
 
@@ -78,15 +82,14 @@ std::int32_t Execute(std::string_view definitionFileName, const RunOptions& opti
   RunState run;
   run.Report.DefinitionFileName = CutAfter(definitionFileName, MaxShortString);
   // An argument longer than 255 bytes names no file: cut, it could name another one.
-  if (definitionFileName.size() > MaxShortString || !FileExists(definitionFileName)) {
-    run.Report.WriteLn(CutAfter("Can't find the definition file " + run.Report.DefinitionFileName, MaxShortString));
-    return ExitMissingFile;
-  }
   WorkBuffer work;
+  if (definitionFileName.size() > MaxShortString || !FileExists(definitionFileName)) {
+    return FailDefinitionFile(run, work, report, "Can't find the definition file ");
+  }
   std::int32_t warnings = 0;
   if (options.Check) {
     warnings = CheckDefinitionFile(run.Report.DefinitionFileName, report ? &report->Findings : nullptr);
-    if (warnings < 0) return FailDefinitionFile(run, work);
+    if (warnings < 0) return FailDefinitionFile(run, work, report);
     if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
   }
   std::optional<platform::Backup> backup;
@@ -100,19 +103,19 @@ std::int32_t Execute(std::string_view definitionFileName, const RunOptions& opti
   if (report) run.Report.Sections = &report->Sections;
   run.DefinitionFile.OpenRead(definitionFileName);
   run.DefinitionFile.LimitLine(MaxDefinitionLineBytes);
-  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
+  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work, report);
 
   while (!run.DefinitionFile.Eof()) {
     run.DefinitionFile.ReadLine(run.CurrentLine);
     // A definition file that fails halfway ends the run at once: the current
     // Workfile is not written back.
-    if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
+    if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work, report);
     ++run.Report.DefinitionLineNumber;
     if (watch.BeforeLine) watch.BeforeLine(run, work);
     ProcessLine(run, work);
     if (watch.AfterLine) watch.AfterLine(run, work);
   }
-  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work);
+  if (run.DefinitionFile.Failed()) return FailDefinitionFile(run, work, report);
 
   if (watch.BeforeEnd) watch.BeforeEnd(run, work);
   CloseWorkfile(run.Report, work, *run.WriteBack);

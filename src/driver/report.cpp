@@ -102,6 +102,7 @@ std::string ReportJson(const RunReport& report) {
   json.Member("mode", report.Mode);
   json.Member("exit_code", report.ExitCode);
   json.Member("definition_file", report.DefinitionFile);
+  if (!report.Message.empty()) json.Member("message", report.Message);
   json.Key("workfiles");
   json.Open('[');
   std::array<std::int64_t, ResultWords.size()> counts{};

@@ -22,6 +22,7 @@ struct RunReport {
   std::string_view Mode = "run";  // "run", "preview" or "check"
   std::int32_t ExitCode = 0;
   std::string DefinitionFile;  // as the command line gave it
+  std::string Message;         // the line that ended the run early: the definition file missing or unreadable
   std::vector<SectionRecord> Sections;
   std::vector<FindingRecord> Findings;
 };

@@ -101,7 +101,8 @@ with tempfile.TemporaryDirectory() as d:
     done = subprocess.run([PROGRAM, 'none.def', '--report', 'r.json'], cwd=d, capture_output=True)
     report = json.load(open(os.path.join(d, 'r.json')))
     jsonschema.validate(report, SCHEMA)
-    check('missing definition file', (done.returncode, report['exit_code'], report['workfiles']) == (2, 2, []))
+    check('missing definition file', (done.returncode, report['exit_code'], report['workfiles'], report['message'])
+          == (2, 2, [], "Can't find the definition file none.def"))
 
 with tempfile.TemporaryDirectory() as d:
     # Backups: made only when the bytes change, the old file itself, the newest N kept, nothing else removed.
