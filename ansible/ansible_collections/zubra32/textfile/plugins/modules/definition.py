@@ -438,7 +438,8 @@ def main():
     if warned:
         expected.add(2)  # the last failure decides, and each one was a missing Workfile
     if rc not in expected:
-        module.fail_json(msg='%s (exit code %d)' % (last_line(stdout), rc), rc=rc, **result)
+        line = report.get('message') or last_line(stdout)
+        module.fail_json(msg='%s (exit code %d)' % (line, rc), rc=rc, **result)
     module.exit_json(**result)
 
 
