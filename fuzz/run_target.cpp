@@ -199,13 +199,9 @@ static void MakePathArgumentsAbsolute(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   MakePathArgumentsAbsolute(argc, argv);
-  // Relative Workfile names resolve here from now on.
-  static const std::string scratch = fuzz::MakeScratchDirectory();
-  if (chdir(scratch.c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
-  });
+  // Relative Workfile names resolve here from now on; it goes at the exit.
+  static const fuzz::ScratchDir scratch("zubra32-fuzz", fuzz::ScratchBase());
+  if (chdir(scratch.Dir().c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
   fuzz::InstallFixedEnvironment();
   // What the runs print is not checked here (the tests do that), only produced:
   // debug traces of long expanded lines can be large.
