@@ -15,20 +15,29 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "support/file_bytes.h"
 
 #include "case_file.hpp"
-#include "child_process.hpp"
 
 namespace fs = std::filesystem;
 
 namespace e2e {
 namespace {
+
+using zubra32::test::Launch;
+using zubra32::test::Outcome;
+using zubra32::test::ProgramUnderTest;
+using zubra32::test::ReadFileBytes;
+using zubra32::test::RunChild;
+using zubra32::test::ScratchDir;
+using zubra32::test::WriteFileBytes;
 
 constexpr uid_t nobody = 65534;
 
@@ -37,12 +46,10 @@ std::string env_or(const char* name, const std::string& fallback) {
   return value && *value ? value : fallback;
 }
 
-std::string program_path() { return env_or("ZUBRA32_E2E_PROGRAM", ZUBRA32_E2E_PROGRAM_PATH); }
-
 // A program file ending in .exe is the Windows program: it runs under the
 // launcher (wine) through the start helper and sees Windows paths.
 bool windows_program() {
-  std::string name = fs::path(program_path()).filename().string();
+  std::string name = fs::path(ProgramUnderTest()).filename().string();
   std::transform(name.begin(), name.end(), name.begin(), [](unsigned char ch) { return std::tolower(ch); });
   return name.size() > 4 && name.substr(name.size() - 4) == ".exe";
 }
@@ -61,7 +68,7 @@ std::string windows_path(std::string unix_path) {
 // built beside it unless ZUBRA32_E2E_WINDOWS_LAUNCH names it.
 std::string launch_helper_path() {
   return env_or("ZUBRA32_E2E_WINDOWS_LAUNCH",
-                (fs::path(program_path()).parent_path() / "zubra32_e2e_launch.exe").string());
+                (fs::path(ProgramUnderTest()).parent_path() / "zubra32_e2e_launch.exe").string());
 }
 
 // A Windows command line that the program takes apart into exactly `args`:
@@ -144,9 +151,6 @@ struct Entry {
 };
 using Tree = std::map<std::string, Entry>;
 
-using zubra32::test::ReadFileBytes;
-using zubra32::test::WriteFileBytes;
-
 const char* kind_name(char kind) {
   return kind == 'f' ? "file" : kind == 'l' ? "symlink" : kind == 'd' ? "directory" : "special file";
 }
@@ -174,19 +178,6 @@ void scan(const std::string& root, const std::string& rel, Tree* tree) {
     }
     tree->emplace(name, entry);
   }
-}
-
-void open_up(const fs::path& dir) {
-  chmod(dir.c_str(), 0700);
-  std::error_code ignored;
-  for (const auto& item : fs::directory_iterator(dir, ignored))
-    if (!item.is_symlink(ignored) && item.is_directory(ignored)) open_up(item.path());
-}
-
-void remove_tree(const std::string& root) {
-  open_up(root);
-  std::error_code ignored;
-  fs::remove_all(root, ignored);
 }
 
 // Shows bytes the way a case file writes them, e.g. "PATH=C:\DOS{CR}{LF}".
@@ -312,7 +303,7 @@ class CaseTest : public testing::Test {
     }
     SCOPED_TRACE(c.title.empty() ? path_ : c.title + " (" + path_ + ")");
     if (!c.platform.empty() && c.platform != running_platform()) GTEST_SKIP() << "case for platform " << c.platform;
-    std::string program = program_path();
+    std::string program = ProgramUnderTest();
     ASSERT_TRUE(fs::exists(program)) << "program not found: " << program;
     const bool windows = running_platform() == "windows";
     ASSERT_FALSE(windows && c.run_as_nobody) << "run-as nobody needs '=== platform posix'";
@@ -320,13 +311,13 @@ class CaseTest : public testing::Test {
     ASSERT_FALSE(windows && owners) << "owner blocks need '=== platform posix'";
     // Only root can give a file to another user; the whole case waits for a root runner.
     if (owners && geteuid() != 0) GTEST_SKIP() << "owner blocks need a root runner";
-    scratch_ = make_temp_dir("zubra32-e2e");
-    values_.dir = windows ? windows_path(scratch_) : scratch_;
+    Scratch.emplace("zubra32-e2e");
+    values_.dir = windows ? windows_path(Scratch->Dir()) : Scratch->Dir();
     const bool drop_root = c.run_as_nobody && geteuid() == 0;
     if (drop_root) {  // the build tree may be closed to others: run a copy
-      bin_dir_ = make_temp_dir("zubra32-e2e-bin");
-      chmod(bin_dir_.c_str(), 0755);
-      std::string copy = bin_dir_ + "/" + fs::path(program).filename().string();
+      BinDir.emplace("zubra32-e2e-bin");
+      chmod(BinDir->Dir().c_str(), 0755);
+      std::string copy = BinDir->Path(fs::path(program).filename().string());
       fs::copy_file(program, copy);
       chmod(copy.c_str(), 0755);
       program = copy;
@@ -335,43 +326,42 @@ class CaseTest : public testing::Test {
     const bool untouched = expects_untouched(c);
     ASSERT_FALSE(untouched && !c.expect.empty()) << "a case that leaves the tree untouched expects no file";
     Times times_before;
-    if (untouched) record_times(scratch_, "", &times_before);
+    if (untouched) record_times(Scratch->Dir(), "", &times_before);
 
     Launch launch;
-    for (const auto& arg : c.args) launch.argv.push_back(expand(arg, values_));
+    for (const auto& arg : c.args) launch.Argv.push_back(expand(arg, values_));
     for (const auto& var : c.env.lines)
-      if (!var.empty()) launch.env.push_back(expand(var, values_));
+      if (!var.empty()) launch.Env.push_back(expand(var, values_));
     if (windows) {
       std::string helper = launch_helper_path();
       ASSERT_TRUE(fs::exists(helper)) << "start helper not found: " << helper;
-      aux_dir_ = make_temp_dir("zubra32-e2e-win");
+      AuxDir.emplace("zubra32-e2e-win");
       std::string windows_program = windows_path(fs::canonical(program).string());
-      std::string request = windows_program + '\0' + windows_command_line(windows_program, launch.argv) + '\0';
-      for (const auto& var : launch.env) request += var + '\0';
-      WriteFileBytes(aux_dir_ + "/request", request);
-      launch.argv = command_line(helper, {windows_path(aux_dir_ + "/request")});
-      launch.env = wine_environment();
+      std::string request = windows_program + '\0' + windows_command_line(windows_program, launch.Argv) + '\0';
+      for (const auto& var : launch.Env) request += var + '\0';
+      WriteFileBytes(AuxDir->Path("request"), request);
+      launch.Argv = command_line(helper, {windows_path(AuxDir->Path("request"))});
+      launch.Env = wine_environment();
     } else {
-      launch.argv = command_line(program, launch.argv);
+      launch.Argv = command_line(program, launch.Argv);
     }
-    launch.cwd = scratch_;
-    if (drop_root) launch.run_as = nobody;
-    launch.timeout_seconds = c.timeout_seconds;
-    const Outcome got = run_child(launch);
+    launch.Cwd = Scratch->Dir();
+    if (drop_root) launch.RunAs = nobody;
+    launch.TimeoutSeconds = c.timeout_seconds;
+    const Outcome got = RunChild(launch);
     Times times_after;
-    if (untouched) record_times(scratch_, "", &times_after);
+    if (untouched) record_times(Scratch->Dir(), "", &times_after);
 
-    ASSERT_EQ(got.launch_error, "");
-    ASSERT_FALSE(got.timed_out) << "killed after " << c.timeout_seconds << " s; stdout so far:\n"
-                                << excerpt(got.out, 0);
-    EXPECT_EQ(got.signal, 0) << "killed by signal " << got.signal;
+    ASSERT_EQ(got.LaunchError, "");
+    ASSERT_FALSE(got.TimedOut) << "killed after " << c.timeout_seconds << " s; stdout so far:\n" << excerpt(got.Out, 0);
+    EXPECT_EQ(got.Signal, 0) << "killed by signal " << got.Signal;
     TokenValues out_values = values_;
     out_values.program = windows ? windows_path(fs::canonical(program).string()) : fs::canonical(program).string();
     out_values.copyright = true;
-    std::string diff = compare_bytes("stdout", render(c.stdout_text, out_values), got.out);
+    std::string diff = compare_bytes("stdout", render(c.stdout_text, out_values), got.Out);
     EXPECT_TRUE(diff.empty()) << diff;
-    EXPECT_EQ(got.exit_code, c.exit_code) << "exit code";
-    const std::string err = windows ? without_wine_chatter(got.err) : got.err;
+    EXPECT_EQ(got.ExitCode, c.exit_code) << "exit code";
+    const std::string err = windows ? without_wine_chatter(got.Err) : got.Err;
     EXPECT_TRUE(err.empty()) << "stderr (must stay empty):\n" << excerpt(err, 0);
     if (untouched) {
       std::string changed = compare_times(times_before, times_after);
@@ -380,45 +370,37 @@ class CaseTest : public testing::Test {
     check_tree(c, want);
   }
 
+  // The scratch directories go with the test object, the case's own tree
+  // unless ZUBRA32_E2E_KEEP asks for it.
   void TearDown() override {
-    if (!bin_dir_.empty()) remove_tree(bin_dir_);
-    if (!aux_dir_.empty()) remove_tree(aux_dir_);
-    if (scratch_.empty()) return;
-    if (std::getenv("ZUBRA32_E2E_KEEP"))
-      std::cout << "scratch tree kept: " << scratch_ << "\n";
-    else
-      remove_tree(scratch_);
+    if (!Scratch || !std::getenv("ZUBRA32_E2E_KEEP")) return;
+    Scratch->Keep();
+    std::cout << "scratch tree kept: " << Scratch->Dir() << "\n";
   }
 
  private:
-  static std::string make_temp_dir(const std::string& prefix) {
-    std::string name = "/tmp/" + prefix + ".XXXXXX";
-    if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-    return name;
-  }
-
   // Writes the case's inputs; returns the tree as it must look if the
   // program changes nothing.
   Tree build_inputs(const Case& c, bool chown_to_nobody) {
     Tree want;
     auto make_parents = [&](const std::string& path) {
       add_parents(path, &want);
-      fs::create_directories(fs::path(scratch_ + "/" + path).parent_path());
+      fs::create_directories(fs::path(Scratch->Path(path)).parent_path());
     };
     for (const auto& d : c.dirs) make_parents(d.path + "/");
     for (const auto& f : c.files) {
       make_parents(f.path);
       want[f.path] = {'f', render(f.content, values_)};
-      WriteFileBytes(scratch_ + "/" + f.path, want[f.path].data);
+      WriteFileBytes(Scratch->Path(f.path), want[f.path].data);
     }
     for (const auto& h : c.hardlinks) {
       make_parents(h.path);
-      fs::create_hard_link(scratch_ + "/" + h.target, scratch_ + "/" + h.path);
+      fs::create_hard_link(Scratch->Path(h.target), Scratch->Path(h.path));
       want[h.path] = want.at(h.target);
     }
     for (const auto& s : c.symlinks) {
       make_parents(s.path);
-      fs::create_symlink(s.target, scratch_ + "/" + s.path);
+      fs::create_symlink(s.target, Scratch->Path(s.path));
       want[s.path] = {'l', s.target};
     }
     if (chown_to_nobody) {
@@ -427,19 +409,19 @@ class CaseTest : public testing::Test {
         if (lchown(path.c_str(), nobody, nobody) != 0)
           throw std::runtime_error("lchown " + path + ": " + std::strerror(errno));
       };
-      for (const auto& [name, entry] : want) give_to_nobody(scratch_ + "/" + name);
-      give_to_nobody(scratch_);
+      for (const auto& [name, entry] : want) give_to_nobody(Scratch->Path(name));
+      give_to_nobody(Scratch->Dir());
     }
     // Owners before modes: a change of owner clears the set-user-ID and set-group-ID bits.
     for (const auto& [name, owner] : c.owner)
-      if (lchown((scratch_ + "/" + name).c_str(), owner.uid, owner.gid) != 0)
+      if (lchown(Scratch->Path(name).c_str(), owner.uid, owner.gid) != 0)
         throw std::runtime_error("cannot give " + name + " its owner: " + std::strerror(errno));
     for (const auto& f : c.files)
-      if (f.mode) chmod((scratch_ + "/" + f.path).c_str(), *f.mode);
+      if (f.mode) chmod(Scratch->Path(f.path).c_str(), *f.mode);
     auto dirs = c.dirs;  // deepest first, so that closing one blocks no other
     std::sort(dirs.begin(), dirs.end(), [](auto& a, auto& b) { return a.path.size() > b.path.size(); });
     for (const auto& d : dirs)
-      if (d.mode) chmod((scratch_ + "/" + d.path).c_str(), *d.mode);
+      if (d.mode) chmod(Scratch->Path(d.path).c_str(), *d.mode);
     return want;
   }
 
@@ -449,7 +431,7 @@ class CaseTest : public testing::Test {
       want[name] = {'f', render(block, values_)};
     }
     Tree after;
-    scan(scratch_, "", &after);
+    scan(Scratch->Dir(), "", &after);
     for (const auto& [name, entry] : after) {
       auto it = want.find(name);
       if (it == want.end()) {
@@ -481,7 +463,8 @@ class CaseTest : public testing::Test {
     }
   }
 
-  std::string path_, scratch_, bin_dir_, aux_dir_;
+  std::string path_;
+  std::optional<ScratchDir> Scratch, BinDir, AuxDir;
   TokenValues values_;  // tokens for arguments, environment and files
 };
 
