@@ -30,19 +30,19 @@ namespace zubra32::platform {
 
 namespace {
 
-// Which call fails: the `failAt`-th call of `kind` on a Workfile or its
+// Which call fails: the `FailAt`-th call of `Kind` on a Workfile or its
 // temporary file (counted from 1; 0 fails none). The run's Workfiles are
-// the files of `directory`; calls on anything else (the definition file,
+// the files of `Directory`; calls on anything else (the definition file,
 // the console) are neither counted nor failed.
 struct FaultPlan {
-  std::string directory;
-  FaultKind kind = FaultKind::Open;
-  int failAt = 0;
-  std::array<int, FaultKindCount> seen{};
-  std::string failedPath;  // the file or directory of the failed call
+  std::string Directory;
+  FaultKind Kind = FaultKind::Open;
+  int FailAt = 0;
+  std::array<int, FaultKindCount> Seen{};
+  std::string FailedPath;  // the file or directory of the failed call
   // Called at each call first: a test that looks at the file system in the
   // middle of a write-back (the pause) does it here.
-  std::function<void(FaultKind kind, const std::string& path)> observe;
+  std::function<void(FaultKind kind, const std::string& path)> Observe;
 };
 FaultPlan plan;
 
@@ -56,14 +56,14 @@ std::string PathOf(Handle handle) {
 }  // namespace
 
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
-  if (plan.directory.empty()) return false;
+  if (plan.Directory.empty()) return false;
   std::string path = handle == InvalidHandle ? std::string(name)
                      : name.empty()          ? PathOf(handle)
                                              : PathOf(handle) + "/" + std::string(name);
-  if (path != plan.directory && path.rfind(plan.directory + "/", 0) != 0) return false;
-  if (plan.observe) plan.observe(kind, path);
-  if (++plan.seen[static_cast<std::size_t>(kind)] != plan.failAt || kind != plan.kind) return false;
-  plan.failedPath = path;
+  if (path != plan.Directory && path.rfind(plan.Directory + "/", 0) != 0) return false;
+  if (plan.Observe) plan.Observe(kind, path);
+  if (++plan.Seen[static_cast<std::size_t>(kind)] != plan.FailAt || kind != plan.Kind) return false;
+  plan.FailedPath = path;
   error = kind == FaultKind::Write || kind == FaultKind::Flush ? ENOSPC : EIO;
   return true;
 }
@@ -112,13 +112,13 @@ class FaultWalk : public ::testing::Test {
   std::int32_t Run(FaultKind kind, int failAt, std::string& console, const std::string& scope = {}) {
     Prepare();
     platform::plan = {};
-    platform::plan.directory = scope.empty() ? FilesDir : scope;
-    platform::plan.kind = kind;
-    platform::plan.failAt = failAt;
+    platform::plan.Directory = scope.empty() ? FilesDir : scope;
+    platform::plan.Kind = kind;
+    platform::plan.FailAt = failAt;
     test::CapturedOutput output;
     std::int32_t status = ExecuteDefinitionFile(Definition);
     console = output.Finish();
-    platform::plan.directory.clear();
+    platform::plan.Directory.clear();
     return status;
   }
 
@@ -153,7 +153,7 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
   for (const auto& [name, text] : Originals) {
     EXPECT_EQ(cleanFiles.at(name) == text, name == "unchanged.ini") << name << " is changed by the clean run";
   }
-  const std::array<int, platform::FaultKindCount> calls = platform::plan.seen;
+  const std::array<int, platform::FaultKindCount> calls = platform::plan.Seen;
 
   std::string summary = "fault walk:";
   for (std::size_t kind = 0; kind < calls.size(); ++kind) {
@@ -169,11 +169,11 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
       SCOPED_TRACE(KindNames[kind] + " call " + std::to_string(n));
       std::string console;
       std::int32_t status = Run(faultKind, n, console);
-      ASSERT_FALSE(platform::plan.failedPath.empty()) << "the call was not made";
+      ASSERT_FALSE(platform::plan.FailedPath.empty()) << "the call was not made";
 
       // The Workfile the failed call worked on: its own name, its temporary
       // file's (".NAME.zubra32-XXXXXX"), or the directory of the last one written.
-      std::string failed = std::filesystem::path(platform::plan.failedPath).filename().string();
+      std::string failed = std::filesystem::path(platform::plan.FailedPath).filename().string();
       bool writeBack = failed.front() == '.' || faultKind == FaultKind::DirectoryFlush ||
                        faultKind == FaultKind::Rename || faultKind == FaultKind::CreateTemporary;
       if (failed.front() == '.') failed = failed.substr(1, failed.rfind(".zubra32-") - 1);
@@ -182,7 +182,7 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
         failed =
             std::array<std::string, 3>{"autoexec.bat", "config.sys", "big.txt"}.at(static_cast<std::size_t>(n - 1));
       }
-      ASSERT_EQ(Originals.count(failed), 1u) << platform::plan.failedPath;
+      ASSERT_EQ(Originals.count(failed), 1u) << platform::plan.FailedPath;
 
       EXPECT_EQ(status, ExitUnreadableOrUnwritable);
       std::string errorLine =
@@ -215,7 +215,7 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
     for (int n = 1;; ++n) {
       SCOPED_TRACE(KindNames[static_cast<std::size_t>(kind)] + " call " + std::to_string(n));
       std::int32_t status = Run(kind, n, console, Definition);
-      if (platform::plan.failedPath.empty()) break;
+      if (platform::plan.FailedPath.empty()) break;
       ++walked;
 
       const std::string failure = "Can't read the definition file " + Definition + "\r\n";
@@ -270,8 +270,8 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
   if (std::system("command -v setfacl >/dev/null") != 0) GTEST_SKIP() << "needs setfacl (acl)";
   constexpr uid_t excluded = 65533;
   const struct {
-    const char* what;
-    const char* setup;  // run in the Workfiles' directory on w.txt
+    const char* What;
+    const char* Setup;  // run in the Workfiles' directory on w.txt
   } rows[] = {
       {"a 0666 file whose ACL shuts the user out", "chmod 0666 w.txt && setfacl -m u:65533:--- w.txt"},
       {"a 0640 file in a directory whose default ACL names the user",
@@ -279,7 +279,7 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
       {"a 0600 file", "chmod 0600 w.txt"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(row.What);
     test::ScratchDir scratch;
     const std::string files = scratch.Path("files"), workfile = files + "/w.txt", control = files + "/open.txt";
     std::filesystem::create_directory(files);
@@ -287,7 +287,7 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
     test::WriteFileBytes(workfile, "old\r\n");
     test::WriteFileBytes(control, "anyone\r\n");
     std::filesystem::permissions(control, std::filesystem::perms(0644));
-    ASSERT_EQ(std::system(("cd '" + files + "' && " + row.setup).c_str()), 0);
+    ASSERT_EQ(std::system(("cd '" + files + "' && " + row.Setup).c_str()), 0);
     ASSERT_EQ(OpensAs(excluded, control).first, true) << "the user must reach the directory";
     ASSERT_EQ(OpensAs(excluded, workfile), std::make_pair(false, false));
     test::WriteFileBytes(scratch.Path("w.def"), "[" + workfile + "]\r\nEND=new\r\n");
@@ -295,8 +295,8 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
     std::vector<std::string> opened;
     int paused = 0;
     platform::plan = {};
-    platform::plan.directory = files;
-    platform::plan.observe = [&](FaultKind kind, const std::string& path) {
+    platform::plan.Directory = files;
+    platform::plan.Observe = [&](FaultKind kind, const std::string& path) {
       if (kind != FaultKind::Write && kind != FaultKind::CopyAttributes) return;
       if (std::filesystem::path(path).filename().string().rfind(".w.txt.zubra32-", 0) != 0) return;
       ++paused;
