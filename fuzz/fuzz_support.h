@@ -1,6 +1,7 @@
-// Helpers shared by the fuzz targets: the fixed environment they run in, a
-// scratch directory, whole-file byte access, and a check that ends the
-// process loudly (libFuzzer then keeps the input that did it).
+// Helpers shared by the fuzz targets: the fixed environment they run in, the
+// place of their scratch directory, the tests' scratch directory and
+// whole-file byte access, and a check that ends the process loudly
+// (libFuzzer then keeps the input that did it).
 #pragma once
 
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 extern char** environ;
 
@@ -52,24 +54,15 @@ inline void InstallFixedEnvironment() {
   environ = pointers.data();
 }
 
-// A fresh directory for this process: under $ZUBRA32_FUZZ_SCRATCH, else in
-// memory (/dev/shm) where there is one, else under /tmp.
-inline std::string MakeScratchDirectory() {
-  std::string base = "/tmp";
-  if (const char* chosen = getenv("ZUBRA32_FUZZ_SCRATCH"); chosen != nullptr && *chosen != '\0') {
-    base = chosen;
-  } else if (access("/dev/shm", W_OK) == 0) {
-    base = "/dev/shm";
-  }
-  std::string pattern = base + "/zubra32-fuzz-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  return pattern;
+// Where this process's scratch directory goes: $ZUBRA32_FUZZ_SCRATCH, else
+// memory (/dev/shm) where there is one, else /tmp.
+inline std::string ScratchBase() {
+  if (const char* chosen = getenv("ZUBRA32_FUZZ_SCRATCH"); chosen != nullptr && *chosen != '\0') return chosen;
+  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
 }
 
 using test::ReadFileBytes;
+using test::ScratchDir;
 using test::WriteFileBytes;
 
 // An invariant that failed: says which and aborts, so the input is kept as a crash.

@@ -59,11 +59,11 @@ const std::string ReadOnlyText = "read-only\r\nfile\r\n";
 
 // The fault of the current input, and what became of it.
 struct Fault {
-  int kind = -1;
-  int failAt = 0;
-  int seen = 0;
-  int writeBackFailures = 0;  // failed calls of a write-back of w so far
-  bool lastRenameWasW = false;
+  int Kind = -1;
+  int FailAt = 0;
+  int Seen = 0;
+  int WriteBackFailures = 0;  // failed calls of a write-back of w so far
+  bool LastRenameWasW = false;
 };
 Fault fault;
 
@@ -126,7 +126,7 @@ void CheckWorkfileAfterClose(const WorkBuffer& before, const std::string& oldTex
     Check(newText == oldText, "a Workfile not written back stays exactly as it was");
   } else if (failedWriteBack) {
     Check(status < 0 || status == ExitUnreadableOrUnwritable, "a failed write-back sets status 4");
-    bool renamed = fault.kind == static_cast<int>(platform::FaultKind::DirectoryFlush);
+    bool renamed = fault.Kind == static_cast<int>(platform::FaultKind::DirectoryFlush);
     Check(newText == (renamed ? Render(before) : oldText), "a failed write-back leaves the Workfile exactly old");
   } else {
     Check(newText == Render(before), "a closed, changed Workfile holds exactly its buffer");
@@ -162,12 +162,12 @@ namespace zubra32::platform {
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
   std::string path = handle != InvalidHandle ? PathOf(handle) : std::string(CutAtNul(name));
   bool temporary = IsTemporaryOfW(path);
-  bool onW = kind == FaultKind::DirectoryFlush ? fault.lastRenameWasW : temporary || BaseName(path) == "w";
-  if (kind == FaultKind::Rename) fault.lastRenameWasW = onW;
-  if (!onW || static_cast<int>(kind) != fault.kind || ++fault.seen != fault.failAt) return false;
+  bool onW = kind == FaultKind::DirectoryFlush ? fault.LastRenameWasW : temporary || BaseName(path) == "w";
+  if (kind == FaultKind::Rename) fault.LastRenameWasW = onW;
+  if (!onW || static_cast<int>(kind) != fault.Kind || ++fault.Seen != fault.FailAt) return false;
   bool writeBack =
       temporary || kind == FaultKind::CreateTemporary || kind == FaultKind::Rename || kind == FaultKind::DirectoryFlush;
-  if (writeBack) ++fault.writeBackFailures;
+  if (writeBack) ++fault.WriteBackFailures;
   error = EIO;
   return true;
 }
@@ -199,13 +199,9 @@ static void MakePathArgumentsAbsolute(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   MakePathArgumentsAbsolute(argc, argv);
-  // Relative Workfile names resolve here from now on.
-  static const std::string scratch = fuzz::MakeScratchDirectory();
-  if (chdir(scratch.c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
-  });
+  // Relative Workfile names resolve here from now on; it goes at the exit.
+  static const fuzz::ScratchDir scratch("zubra32-fuzz", fuzz::ScratchBase());
+  if (chdir(scratch.Dir().c_str()) != 0) fuzz::Broken("chdir to the scratch directory");
   fuzz::InstallFixedEnvironment();
   // What the runs print is not checked here (the tests do that), only produced:
   // debug traces of long expanded lines can be large.
@@ -224,8 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string choice = workfile.substr(trailer + FaultSeparator.size());
     workfile.resize(trailer);
     if (choice.size() >= 2) {
-      fault.kind = static_cast<unsigned char>(choice[0]) % platform::FaultKindCount;
-      fault.failAt = static_cast<unsigned char>(choice[1]);
+      fault.Kind = static_cast<unsigned char>(choice[0]) % platform::FaultKindCount;
+      fault.FailAt = static_cast<unsigned char>(choice[1]);
     }
   }
   for (char& byte : definition) {
@@ -242,12 +238,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   watch.BeforeLine = [&](const RunState& run, const WorkBuffer& work) {
     section = IsSectionLine(run.CurrentLine);
     before = work;
-    failures = fault.writeBackFailures;
+    failures = fault.WriteBackFailures;
   };
   watch.AfterLine = [&](const RunState&, const WorkBuffer& work) {
     if (section) {
       std::string now = fuzz::ReadFileBytes("w");
-      CheckWorkfileAfterClose(before, wText, now, fault.writeBackFailures > failures, -1);
+      CheckWorkfileAfterClose(before, wText, now, fault.WriteBackFailures > failures, -1);
       wText = now;
       CheckBuffer(before);
     } else {
@@ -261,10 +257,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   watch.BeforeEnd = [&](const RunState&, const WorkBuffer& work) {
     CheckBuffer(work);
     before = work;
-    failures = fault.writeBackFailures;
+    failures = fault.WriteBackFailures;
   };
   watch.AfterEnd = [&](const RunState& run, const WorkBuffer&) {
-    CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"), fault.writeBackFailures > failures,
+    CheckWorkfileAfterClose(before, wText, fuzz::ReadFileBytes("w"), fault.WriteBackFailures > failures,
                             run.Report.RunStatus);
   };
   std::int32_t status = ExecuteDefinitionFile("d", {}, watch);

@@ -104,18 +104,18 @@ void RecordFileSystemFlush(const char* call, int fd, int result, int error) {
 
 // What a rename is about to move where; recorded once the call has returned.
 struct PendingRename {
-  std::string from, to, file, size, directory;
+  std::string From, To, File, Size, Directory;
   PendingRename(int fromFd, const char* fromName, int toFd, const char* toName)
-      : from(Absolute(fromFd, fromName)), to(Absolute(toFd, toName)) {
+      : From(Absolute(fromFd, fromName)), To(Absolute(toFd, toName)) {
     struct stat status {};
-    file = lstat(from.c_str(), &status) == 0 ? Identity(status) : "?";
-    size = std::to_string(status.st_size);
+    File = lstat(From.c_str(), &status) == 0 ? Identity(status) : "?";
+    Size = std::to_string(status.st_size);
     struct stat directoryStatus {};
-    directory = stat(DirectoryOf(to).c_str(), &directoryStatus) == 0 ? Identity(directoryStatus) : "?";
+    Directory = stat(DirectoryOf(To).c_str(), &directoryStatus) == 0 ? Identity(directoryStatus) : "?";
   }
   void Done(const char* call, int result, int error) const {
-    Record(std::string("rename\t") + call + "\t" + Result(result, error) + "\t" + file + "\t" + size + "\t" +
-           directory + "\t" + from + "\t" + to);
+    Record(std::string("rename\t") + call + "\t" + Result(result, error) + "\t" + File + "\t" + Size + "\t" +
+           Directory + "\t" + From + "\t" + To);
   }
 };
 

@@ -26,57 +26,24 @@
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "support/file_bytes.h"
-
-#include "../e2e/child_process.hpp"
+#include "support/walk_run.h"
 
 namespace fs = std::filesystem;
 
+namespace zubra32::test {
 namespace {
-
-std::string Program() {
-  const char* path = std::getenv("ZUBRA32_E2E_PROGRAM");
-  return path != nullptr && *path != '\0' ? path : ZUBRA32_PROGRAM_PATH;
-}
-
-bool ThroughLauncher() {
-  const char* launcher = std::getenv("ZUBRA32_E2E_LAUNCHER");
-  return launcher != nullptr && *launcher != '\0';
-}
-
-// A fresh directory under /tmp, removed with all it holds at the end.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = "/tmp/zubra32-durability.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = fs::canonical(pattern).string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  const std::string& Dir() const { return dir_; }
-
- private:
-  std::string dir_;
-};
-
-using zubra32::test::ReadFileBytes;
-using zubra32::test::WriteFileBytes;
 
 // One recorded call (see call_recorder.cpp for the fields).
 struct Call {
-  std::string kind;  // flush, flushfs, rename, exit
-  std::string name;  // fsync, renameat, ...; for exit: the code
-  bool ok = false;
-  std::string file;       // DEV:INO flushed or renamed; for flushfs the device or "*"
-  std::string size;       // the file's size at the call
-  std::string directory;  // rename: DEV:INO of the directory renamed into
-  std::string from, to;   // rename: the names; flush: the descriptor's path in `from`
+  std::string Kind;  // flush, flushfs, rename, exit
+  std::string Name;  // fsync, renameat, ...; for exit: the code
+  bool Ok = false;
+  std::string File;       // DEV:INO flushed or renamed; for flushfs the device or "*"
+  std::string Size;       // the file's size at the call
+  std::string Directory;  // rename: DEV:INO of the directory renamed into
+  std::string From, To;   // rename: the names; flush: the descriptor's path in `From`
 };
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -92,29 +59,29 @@ std::vector<Call> ReadLog(const std::string& path) {
   for (std::string line; std::getline(log, line);) {
     std::vector<std::string> f = Fields(line);
     Call call;
-    call.kind = f.at(0);
-    call.name = f.at(1);
-    if (call.kind == "flush") {
-      call.ok = f.at(2) == "ok", call.file = f.at(3), call.size = f.at(4), call.from = f.at(5);
-    } else if (call.kind == "flushfs") {
-      call.ok = f.at(2) == "ok", call.file = f.at(3), call.from = f.at(4);
-    } else if (call.kind == "rename") {
-      call.ok = f.at(2) == "ok", call.file = f.at(3), call.size = f.at(4), call.directory = f.at(5);
-      call.from = f.at(6), call.to = f.at(7);
+    call.Kind = f.at(0);
+    call.Name = f.at(1);
+    if (call.Kind == "flush") {
+      call.Ok = f.at(2) == "ok", call.File = f.at(3), call.Size = f.at(4), call.From = f.at(5);
+    } else if (call.Kind == "flushfs") {
+      call.Ok = f.at(2) == "ok", call.File = f.at(3), call.From = f.at(4);
+    } else if (call.Kind == "rename") {
+      call.Ok = f.at(2) == "ok", call.File = f.at(3), call.Size = f.at(4), call.Directory = f.at(5);
+      call.From = f.at(6), call.To = f.at(7);
     }
     calls.push_back(call);
   }
   return calls;
 }
 
-std::string Describe(const std::vector<Call>& calls) {
+std::string DescribeCalls(const std::vector<Call>& calls) {
   std::string text = "recorded calls:\n";
   for (std::size_t i = 0; i < calls.size(); ++i) {
     const Call& c = calls[i];
-    text += "  " + std::to_string(i) + ": " + c.kind + " " + c.name;
-    if (c.kind != "exit") text += std::string(c.ok ? "" : " (failed)") + " " + c.from;
-    if (c.kind == "rename") text += " -> " + c.to;
-    if (c.kind == "flush" || c.kind == "rename") text += " [" + c.file + ", " + c.size + " bytes]";
+    text += "  " + std::to_string(i) + ": " + c.Kind + " " + c.Name;
+    if (c.Kind != "exit") text += std::string(c.Ok ? "" : " (failed)") + " " + c.From;
+    if (c.Kind == "rename") text += " -> " + c.To;
+    if (c.Kind == "flush" || c.Kind == "rename") text += " [" + c.File + ", " + c.Size + " bytes]";
     text += "\n";
   }
   return text;
@@ -128,17 +95,10 @@ std::string IdentityOf(const std::string& path) {
   return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
 }
 
-// Lines ended by CR LF, as a written-back Workfile holds them.
-std::string CrLf(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
-
 // A Workfile written back: the number of renames over it and its final text.
 struct Expected {
-  int renames;
-  std::string text;
+  int Renames;
+  std::string Text;
 };
 
 constexpr uid_t Nobody = 65534;
@@ -155,11 +115,11 @@ void GiveTree(const std::string& path, uid_t owner) {
 // Runs the definition file defs.txt in `scratch` with the recorder preloaded
 // (as `runAs` when given), then checks the run and the order of its calls for
 // each of `workfiles`.
-void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expected>& workfiles,
+void RunAndCheckOrder(const ScratchDir& scratch, const std::map<std::string, Expected>& workfiles,
                       std::optional<uid_t> runAs = std::nullopt) {
-  Scratch logs, bin;
+  ScratchDir logs, bin;
   const std::string log = logs.Path("calls.log");
-  std::string program = Program(), recorder = ZUBRA32_CALL_RECORDER_PATH;
+  std::string program = ProgramUnderTest(), recorder = ZUBRA32_CALL_RECORDER_PATH;
   if (runAs) {
     // The build tree may be closed to the other user: run copies.
     chmod(bin.Dir().c_str(), 0755);
@@ -172,37 +132,36 @@ void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expect
     GiveTree(logs.Dir(), *runAs);
   }
 
-  e2e::Launch launch;
-  launch.argv = {program, "defs.txt"};
-  launch.env = {"LD_PRELOAD=" + recorder, "ZUBRA32_CALL_LOG=" + log};
+  Launch launch = LaunchIn(scratch, "defs.txt");
+  launch.Argv[0] = program;
+  launch.Env = {"LD_PRELOAD=" + recorder, "ZUBRA32_CALL_LOG=" + log};
 #ifdef ZUBRA32_SANITIZED
   // The recorder comes before the sanitizer's runtime in the list of libraries.
-  launch.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+  launch.Env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
 #endif
-  launch.cwd = scratch.Dir();
-  launch.run_as = runAs;
-  const e2e::Outcome outcome = e2e::run_child(launch);
-  ASSERT_EQ(outcome.launch_error, "");
-  ASSERT_EQ(outcome.exit_code, 0) << outcome.out << outcome.err;
-  ASSERT_EQ(outcome.err, "");
-  for (const auto& [path, expected] : workfiles) EXPECT_EQ(ReadFileBytes(path), expected.text) << path;
+  launch.RunAs = runAs;
+  const Outcome outcome = RunChild(launch);
+  ASSERT_EQ(outcome.LaunchError, "");
+  ASSERT_EQ(outcome.ExitCode, 0) << outcome.Out << outcome.Err;
+  ASSERT_EQ(outcome.Err, "");
+  for (const auto& [path, expected] : workfiles) EXPECT_EQ(ReadFileBytes(path), expected.Text) << path;
 
   const std::vector<Call> calls = ReadLog(log);
   ASSERT_FALSE(calls.empty()) << "nothing recorded: is " << program << " linked to the C library dynamically?";
   std::size_t end = calls.size();
   for (std::size_t i = 0; i < calls.size() && end == calls.size(); ++i) {
-    if (calls[i].kind == "exit") end = i;
+    if (calls[i].Kind == "exit") end = i;
   }
-  ASSERT_LT(end, calls.size()) << "the end of the process was not recorded\n" << Describe(calls);
-  EXPECT_EQ(calls[end].name, "0") << "exit code recorded";
+  ASSERT_LT(end, calls.size()) << "the end of the process was not recorded\n" << DescribeCalls(calls);
+  EXPECT_EQ(calls[end].Name, "0") << "exit code recorded";
 
   for (const auto& [workfile, expected] : workfiles) {
     SCOPED_TRACE(workfile);
     std::vector<std::size_t> renames;
     for (std::size_t i = 0; i < end; ++i) {
-      if (calls[i].kind == "rename" && calls[i].ok && calls[i].to == workfile) renames.push_back(i);
+      if (calls[i].Kind == "rename" && calls[i].Ok && calls[i].To == workfile) renames.push_back(i);
     }
-    EXPECT_EQ(renames.size(), static_cast<std::size_t>(expected.renames)) << "renames over the Workfile";
+    EXPECT_EQ(renames.size(), static_cast<std::size_t>(expected.Renames)) << "renames over the Workfile";
 
     for (std::size_t r : renames) {
       const Call& rename = calls[r];
@@ -210,33 +169,33 @@ void RunAndCheckOrder(const Scratch& scratch, const std::map<std::string, Expect
       bool dataFlushed = false;
       for (std::size_t i = 0; i < r && !dataFlushed; ++i) {
         dataFlushed =
-            calls[i].kind == "flush" && calls[i].ok && calls[i].file == rename.file && calls[i].size == rename.size;
+            calls[i].Kind == "flush" && calls[i].Ok && calls[i].File == rename.File && calls[i].Size == rename.Size;
       }
-      EXPECT_TRUE(dataFlushed) << "call " << r << " renames " << rename.from << " (" << rename.size
+      EXPECT_TRUE(dataFlushed) << "call " << r << " renames " << rename.From << " (" << rename.Size
                                << " bytes) over the Workfile, but that file's data was not flushed to disk before";
 
       // The name: a flush of the directory, or of its whole file system, after the rename, before the end.
       bool directoryFlushed = false;
       for (std::size_t i = r + 1; i < end && !directoryFlushed; ++i) {
         const Call& c = calls[i];
-        directoryFlushed = c.ok && ((c.kind == "flush" && c.file == rename.directory) ||
-                                    (c.kind == "flushfs" && (c.file == "*" || c.file == Device(rename.directory))));
+        directoryFlushed = c.Ok && ((c.Kind == "flush" && c.File == rename.Directory) ||
+                                    (c.Kind == "flushfs" && (c.File == "*" || c.File == Device(rename.Directory))));
       }
-      EXPECT_TRUE(directoryFlushed) << "call " << r << " renames " << rename.from
+      EXPECT_TRUE(directoryFlushed) << "call " << r << " renames " << rename.From
                                     << " over the Workfile, but its directory was not flushed after it before the "
                                        "process ended (call "
                                     << end << ")";
     }
     if (!renames.empty()) {
-      EXPECT_EQ(calls[renames.back()].file, IdentityOf(workfile)) << "the Workfile is not the file renamed last";
+      EXPECT_EQ(calls[renames.back()].File, IdentityOf(workfile)) << "the Workfile is not the file renamed last";
     }
   }
-  if (::testing::Test::HasFailure()) std::cout << Describe(calls);
+  if (::testing::Test::HasFailure()) std::cout << DescribeCalls(calls);
 }
 
 TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTheEnd) {
   if (ThroughLauncher()) GTEST_SKIP() << "preloads a library into the program itself";
-  Scratch scratch;
+  ScratchDir scratch;
   // Workfiles in two directories; one named twice; one reached through a
   // link in the other directory (the target's directory is the one to flush);
   // one that no directive changes.
@@ -274,18 +233,14 @@ TEST(WriteBackOrder, EachWorkfileIsFlushedBeforeItsRenameAndItsDirectoryBeforeTh
 // nobody when the runner is root, who may read any directory.
 TEST(WriteBackOrder, ADirectoryWeMayNotReadIsFlushedAllTheSame) {
   if (ThroughLauncher()) GTEST_SKIP() << "preloads a library into the program itself";
-  Scratch scratch;
+  ScratchDir scratch;
   WriteFileBytes(scratch.Path("box/w.txt"), "rem w\n");
   WriteFileBytes(scratch.Path("defs.txt"), CrLf({"[box/w.txt]", "END=x"}));
   std::optional<uid_t> runAs;
   if (geteuid() == 0) runAs = Nobody;
-  const std::string box = scratch.Path("box");
-  struct Closed {
-    std::string path;
-    ~Closed() { chmod(path.c_str(), 0755); }  // opened again for the scratch tree's removal
-  } closed{box};
-  chmod(box.c_str(), 0333);
-  RunAndCheckOrder(scratch, {{box + "/w.txt", {1, CrLf({"rem w", "x"})}}}, runAs);
+  chmod(scratch.Path("box").c_str(), 0333);
+  RunAndCheckOrder(scratch, {{scratch.Path("box/w.txt"), {1, CrLf({"rem w", "x"})}}}, runAs);
 }
 
 }  // namespace
+}  // namespace zubra32::test

@@ -30,19 +30,19 @@ namespace zubra32::platform {
 
 namespace {
 
-// Which call fails: the `failAt`-th call of `kind` on a Workfile or its
+// Which call fails: the `FailAt`-th call of `Kind` on a Workfile or its
 // temporary file (counted from 1; 0 fails none). The run's Workfiles are
-// the files of `directory`; calls on anything else (the definition file,
+// the files of `Directory`; calls on anything else (the definition file,
 // the console) are neither counted nor failed.
 struct FaultPlan {
-  std::string directory;
-  FaultKind kind = FaultKind::Open;
-  int failAt = 0;
-  std::array<int, FaultKindCount> seen{};
-  std::string failedPath;  // the file or directory of the failed call
+  std::string Directory;
+  FaultKind Kind = FaultKind::Open;
+  int FailAt = 0;
+  std::array<int, FaultKindCount> Seen{};
+  std::string FailedPath;  // the file or directory of the failed call
   // Called at each call first: a test that looks at the file system in the
   // middle of a write-back (the pause) does it here.
-  std::function<void(FaultKind kind, const std::string& path)> observe;
+  std::function<void(FaultKind kind, const std::string& path)> Observe;
 };
 FaultPlan plan;
 
@@ -56,14 +56,14 @@ std::string PathOf(Handle handle) {
 }  // namespace
 
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
-  if (plan.directory.empty()) return false;
+  if (plan.Directory.empty()) return false;
   std::string path = handle == InvalidHandle ? std::string(name)
                      : name.empty()          ? PathOf(handle)
                                              : PathOf(handle) + "/" + std::string(name);
-  if (path != plan.directory && path.rfind(plan.directory + "/", 0) != 0) return false;
-  if (plan.observe) plan.observe(kind, path);
-  if (++plan.seen[static_cast<std::size_t>(kind)] != plan.failAt || kind != plan.kind) return false;
-  plan.failedPath = path;
+  if (path != plan.Directory && path.rfind(plan.Directory + "/", 0) != 0) return false;
+  if (plan.Observe) plan.Observe(kind, path);
+  if (++plan.Seen[static_cast<std::size_t>(kind)] != plan.FailAt || kind != plan.Kind) return false;
+  plan.FailedPath = path;
   error = kind == FaultKind::Write || kind == FaultKind::Flush ? ENOSPC : EIO;
   return true;
 }
@@ -82,29 +82,29 @@ const std::array<std::string, platform::FaultKindCount> KindNames = {
 
 class FaultWalk : public ::testing::Test {
  protected:
-  FaultWalk() : environment_({"USERNAME=alice"}) {}
+  FaultWalk() : Environment({"USERNAME=alice"}) {}
 
   void SetUp() override {
-    files_ = scratch_.Path("files");
-    definition_ = scratch_.Path("walk.def");
-    originals_ = {
+    FilesDir = Scratch.Path("files");
+    Definition = Scratch.Path("walk.def");
+    Originals = {
         {"autoexec.bat", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/autoexec.bat")},
         {"config.sys", test::ReadFileBytes(ZUBRA32_EXAMPLES_DIR "/config.sys")},
         {"unchanged.ini", CrLf({"[boot]", "shell=progman.exe"})},
         {"big.txt", BigWalkWorkfile()},
     };
-    definitionText_ = WalkDefinition(files_ + "/");
-    sectionLine_ = WalkSectionLine;
-    closeLine_ = WalkCloseLine;
+    DefinitionText = WalkDefinition(FilesDir + "/");
+    SectionLine = WalkSectionLine;
+    CloseLine = WalkCloseLine;
   }
 
   void TearDown() override { platform::plan = {}; }
 
   void Prepare() {
-    std::filesystem::remove_all(files_);
-    std::filesystem::create_directory(files_);
-    for (const auto& [name, text] : originals_) test::WriteFileBytes(files_ + "/" + name, text);
-    test::WriteFileBytes(definition_, definitionText_);
+    std::filesystem::remove_all(FilesDir);
+    std::filesystem::create_directory(FilesDir);
+    for (const auto& [name, text] : Originals) test::WriteFileBytes(FilesDir + "/" + name, text);
+    test::WriteFileBytes(Definition, DefinitionText);
   }
 
   // Runs the definition file with the plan's fault on the calls under `scope`
@@ -112,33 +112,33 @@ class FaultWalk : public ::testing::Test {
   std::int32_t Run(FaultKind kind, int failAt, std::string& console, const std::string& scope = {}) {
     Prepare();
     platform::plan = {};
-    platform::plan.directory = scope.empty() ? files_ : scope;
-    platform::plan.kind = kind;
-    platform::plan.failAt = failAt;
+    platform::plan.Directory = scope.empty() ? FilesDir : scope;
+    platform::plan.Kind = kind;
+    platform::plan.FailAt = failAt;
     test::CapturedOutput output;
-    std::int32_t status = ExecuteDefinitionFile(definition_);
+    std::int32_t status = ExecuteDefinitionFile(Definition);
     console = output.Finish();
-    platform::plan.directory.clear();
+    platform::plan.Directory.clear();
     return status;
   }
 
   std::map<std::string, std::string> Files() const {
     std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(files_)) {
+    for (const auto& entry : std::filesystem::directory_iterator(FilesDir)) {
       files[entry.path().filename().string()] = test::ReadFileBytes(entry.path().string());
     }
     return files;
   }
 
   std::string ErrorLine(int line, const std::string& rest) const {
-    return "Error in " + definition_ + " Line:" + std::to_string(line) + rest + "\r\n";
+    return "Error in " + Definition + " Line:" + std::to_string(line) + rest + "\r\n";
   }
 
-  test::ScopedEnvironment environment_;
-  test::ScratchDir scratch_;
-  std::string files_, definition_, definitionText_;
-  std::map<std::string, std::string> originals_;
-  std::map<std::string, int> sectionLine_, closeLine_;
+  test::ScopedEnvironment Environment;
+  test::ScratchDir Scratch;
+  std::string FilesDir, Definition, DefinitionText;
+  std::map<std::string, std::string> Originals;
+  std::map<std::string, int> SectionLine, CloseLine;
 };
 
 TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) {
@@ -146,14 +146,14 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
   // calls of each kind the Workfiles take.
   std::string cleanConsole;
   ASSERT_EQ(Run(FaultKind::Open, 0, cleanConsole), ExitMissingFile);
-  const std::string missingLine = ErrorLine(2, " File " + files_ + "/missing.txt not found");
+  const std::string missingLine = ErrorLine(2, " File " + FilesDir + "/missing.txt not found");
   ASSERT_EQ(cleanConsole, missingLine + "Ready (Status = 2)\r\n");
   const std::map<std::string, std::string> cleanFiles = Files();
-  ASSERT_EQ(cleanFiles.size(), originals_.size());
-  for (const auto& [name, text] : originals_) {
+  ASSERT_EQ(cleanFiles.size(), Originals.size());
+  for (const auto& [name, text] : Originals) {
     EXPECT_EQ(cleanFiles.at(name) == text, name == "unchanged.ini") << name << " is changed by the clean run";
   }
-  const std::array<int, platform::FaultKindCount> calls = platform::plan.seen;
+  const std::array<int, platform::FaultKindCount> calls = platform::plan.Seen;
 
   std::string summary = "fault walk:";
   for (std::size_t kind = 0; kind < calls.size(); ++kind) {
@@ -169,11 +169,11 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
       SCOPED_TRACE(KindNames[kind] + " call " + std::to_string(n));
       std::string console;
       std::int32_t status = Run(faultKind, n, console);
-      ASSERT_FALSE(platform::plan.failedPath.empty()) << "the call was not made";
+      ASSERT_FALSE(platform::plan.FailedPath.empty()) << "the call was not made";
 
       // The Workfile the failed call worked on: its own name, its temporary
       // file's (".NAME.zubra32-XXXXXX"), or the directory of the last one written.
-      std::string failed = std::filesystem::path(platform::plan.failedPath).filename().string();
+      std::string failed = std::filesystem::path(platform::plan.FailedPath).filename().string();
       bool writeBack = failed.front() == '.' || faultKind == FaultKind::DirectoryFlush ||
                        faultKind == FaultKind::Rename || faultKind == FaultKind::CreateTemporary;
       if (failed.front() == '.') failed = failed.substr(1, failed.rfind(".zubra32-") - 1);
@@ -182,18 +182,18 @@ TEST_F(FaultWalk, EveryFailingLoadOrWriteBackCallIsReportedAndHarmsNothingElse) 
         failed =
             std::array<std::string, 3>{"autoexec.bat", "config.sys", "big.txt"}.at(static_cast<std::size_t>(n - 1));
       }
-      ASSERT_EQ(originals_.count(failed), 1u) << platform::plan.failedPath;
+      ASSERT_EQ(Originals.count(failed), 1u) << platform::plan.FailedPath;
 
       EXPECT_EQ(status, ExitUnreadableOrUnwritable);
       std::string errorLine =
-          writeBack ? ErrorLine(closeLine_.at(failed), " File " + files_ + "/" + failed + " can't be written")
-                    : ErrorLine(sectionLine_.at(failed), " File " + files_ + "/" + failed + " can't be read");
+          writeBack ? ErrorLine(CloseLine.at(failed), " File " + FilesDir + "/" + failed + " can't be written")
+                    : ErrorLine(SectionLine.at(failed), " File " + FilesDir + "/" + failed + " can't be read");
       EXPECT_EQ(console, missingLine + errorLine + "Ready (Status = 4)\r\n");
 
       // The failed Workfile as it was, except after a failed directory flush:
       // the rename has put the new text in place by then, and it stays.
       std::map<std::string, std::string> expected = cleanFiles;
-      expected[failed] = faultKind == FaultKind::DirectoryFlush ? cleanFiles.at(failed) : originals_.at(failed);
+      expected[failed] = faultKind == FaultKind::DirectoryFlush ? cleanFiles.at(failed) : Originals.at(failed);
       EXPECT_EQ(Files(), expected) << "no temporary file, the others as a clean run leaves them";
     }
   }
@@ -206,7 +206,7 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
   std::string console, cleanConsole;
   ASSERT_EQ(Run(FaultKind::Open, 0, cleanConsole), ExitMissingFile);
   const std::map<std::string, std::string> cleanFiles = Files();
-  const std::string missingLine = ErrorLine(2, " File " + files_ + "/missing.txt not found");
+  const std::string missingLine = ErrorLine(2, " File " + FilesDir + "/missing.txt not found");
   // The Workfiles in the order the run writes them back.
   const std::vector<std::string> written = {"autoexec.bat", "config.sys", "big.txt"};
 
@@ -214,11 +214,11 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
   for (FaultKind kind : {FaultKind::Open, FaultKind::Read, FaultKind::Close}) {
     for (int n = 1;; ++n) {
       SCOPED_TRACE(KindNames[static_cast<std::size_t>(kind)] + " call " + std::to_string(n));
-      std::int32_t status = Run(kind, n, console, definition_);
-      if (platform::plan.failedPath.empty()) break;
+      std::int32_t status = Run(kind, n, console, Definition);
+      if (platform::plan.FailedPath.empty()) break;
       ++walked;
 
-      const std::string failure = "Can't read the definition file " + definition_ + "\r\n";
+      const std::string failure = "Can't read the definition file " + Definition + "\r\n";
       if (kind == FaultKind::Close) {
         // The close comes after the last line: the run is complete by then.
         EXPECT_EQ(status, ExitMissingFile);
@@ -231,11 +231,11 @@ TEST_F(FaultWalk, ADefinitionFileThatFailsEndsTheRunWithNothingHalfWritten) {
       // Workfiles closed before the failure are written back; the current
       // one and those after it stay as they were.
       std::map<std::string, std::string> files = Files();
-      ASSERT_EQ(files.size(), originals_.size()) << "no temporary file is left";
+      ASSERT_EQ(files.size(), Originals.size()) << "no temporary file is left";
       bool earlierWritten = true;
       for (const std::string& name : written) {
         bool isClean = files.at(name) == cleanFiles.at(name);
-        EXPECT_TRUE(isClean || files.at(name) == originals_.at(name)) << name;
+        EXPECT_TRUE(isClean || files.at(name) == Originals.at(name)) << name;
         EXPECT_TRUE(earlierWritten || !isClean) << name << " is written back although an earlier Workfile is not";
         earlierWritten = isClean;
       }
@@ -270,8 +270,8 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
   if (std::system("command -v setfacl >/dev/null") != 0) GTEST_SKIP() << "needs setfacl (acl)";
   constexpr uid_t excluded = 65533;
   const struct {
-    const char* what;
-    const char* setup;  // run in the Workfiles' directory on w.txt
+    const char* What;
+    const char* Setup;  // run in the Workfiles' directory on w.txt
   } rows[] = {
       {"a 0666 file whose ACL shuts the user out", "chmod 0666 w.txt && setfacl -m u:65533:--- w.txt"},
       {"a 0640 file in a directory whose default ACL names the user",
@@ -279,15 +279,15 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
       {"a 0600 file", "chmod 0600 w.txt"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(row.What);
     test::ScratchDir scratch;
     const std::string files = scratch.Path("files"), workfile = files + "/w.txt", control = files + "/open.txt";
     std::filesystem::create_directory(files);
-    std::filesystem::permissions(scratch.Path(""), std::filesystem::perms(0755));
+    std::filesystem::permissions(scratch.Dir(), std::filesystem::perms(0755));
     test::WriteFileBytes(workfile, "old\r\n");
     test::WriteFileBytes(control, "anyone\r\n");
     std::filesystem::permissions(control, std::filesystem::perms(0644));
-    ASSERT_EQ(std::system(("cd '" + files + "' && " + row.setup).c_str()), 0);
+    ASSERT_EQ(std::system(("cd '" + files + "' && " + row.Setup).c_str()), 0);
     ASSERT_EQ(OpensAs(excluded, control).first, true) << "the user must reach the directory";
     ASSERT_EQ(OpensAs(excluded, workfile), std::make_pair(false, false));
     test::WriteFileBytes(scratch.Path("w.def"), "[" + workfile + "]\r\nEND=new\r\n");
@@ -295,8 +295,8 @@ TEST(TemporaryFile, NeverGrantsWhatTheWorkfileDenies) {
     std::vector<std::string> opened;
     int paused = 0;
     platform::plan = {};
-    platform::plan.directory = files;
-    platform::plan.observe = [&](FaultKind kind, const std::string& path) {
+    platform::plan.Directory = files;
+    platform::plan.Observe = [&](FaultKind kind, const std::string& path) {
       if (kind != FaultKind::Write && kind != FaultKind::CopyAttributes) return;
       if (std::filesystem::path(path).filename().string().rfind(".w.txt.zubra32-", 0) != 0) return;
       ++paused;

@@ -29,8 +29,8 @@ std::size_t ModelFind(const std::string& needle, const std::string& text) {
 
 TEST(FoldedSearchTest, FindsTheFirstOccurrenceInEitherLetterCase) {
   struct Row {
-    std::string needle, text;
-    std::size_t expected;
+    std::string Needle, Text;
+    std::size_t Expected;
   } rows[] = {
       {"path", "SET PATH=x", 4},
       {"PATH", "set path=x", 4},
@@ -46,7 +46,7 @@ TEST(FoldedSearchTest, FindsTheFirstOccurrenceInEitherLetterCase) {
       {std::string(40, 'a'), std::string(39, 'a') + "b" + std::string(40, 'A'), 40},
   };
   ByteCounts counts{};
-  for (const Row& row : rows) EXPECT_EQ(FoldedSearch(row.needle, counts).FindIn(row.text), row.expected) << row.needle;
+  for (const Row& row : rows) EXPECT_EQ(FoldedSearch(row.Needle, counts).FindIn(row.Text), row.Expected) << row.Needle;
 }
 
 TEST(FoldedSearchTest, AgreesWithAPlainSearchWhateverTheCountsSay) {

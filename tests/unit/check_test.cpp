@@ -18,8 +18,8 @@ std::vector<std::string> FindingsUnderSection(const std::string& line) {
 
 TEST(CheckTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
   struct Row {
-    std::string line;
-    bool flagged;
+    std::string Line;
+    bool Flagged;
   } rows[] = {
       {"STRAT=x", true},  {"Sart=x", true},    {"SSTART=x", true},   {"STARR=x", true}, {"SRART=x", true},
       {"EDN=x", true},    {"NED=x", true},     {"ENDD=x", true},     {"EEND=x", true},  {"START =x", true},
@@ -29,27 +29,27 @@ TEST(CheckTest, KeywordLookAlikesAreSlipsOfTheKeyboardOnly) {
   };
   for (const Row& row : rows) {
     bool flagged = false;
-    for (const std::string& finding : FindingsUnderSection(row.line)) {
+    for (const std::string& finding : FindingsUnderSection(row.Line)) {
       flagged = flagged || finding.find("is not the keyword") != std::string::npos;
     }
-    EXPECT_EQ(flagged, row.flagged) << row.line;
+    EXPECT_EQ(flagged, row.Flagged) << row.Line;
   }
 }
 
 TEST(CheckTest, OperatorAfterBlanksOnlyWhenBothSidesHaveThem) {
   struct Row {
-    std::string line;
-    bool flagged;
+    std::string Line;
+    bool Flagged;
   } rows[] = {
       {"abc = @x", true}, {"abc =  !x", true}, {"abc = -x", true},   {"abc\t= +x", true}, {"abc= @x", false},
       {"abc =@x", false}, {"abc = x", false},  {"abc =+ @x", false}, {"abc =", false},
   };
   for (const Row& row : rows) {
     bool flagged = false;
-    for (const std::string& finding : FindingsUnderSection(row.line)) {
+    for (const std::string& finding : FindingsUnderSection(row.Line)) {
       flagged = flagged || finding.find("followed by a blank") != std::string::npos;
     }
-    EXPECT_EQ(flagged, row.flagged) << row.line;
+    EXPECT_EQ(flagged, row.Flagged) << row.Line;
   }
 }
 

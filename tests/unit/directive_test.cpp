@@ -11,22 +11,22 @@ constexpr DirectiveKind End = DirectiveKind::AddAtEnd;
 constexpr DirectiveKind Replace = DirectiveKind::Replace;
 
 struct DirectiveRow {
-  std::string line;
-  DirectiveKind kind;
-  std::string left;
-  char op;
-  std::string value;
+  std::string Line;
+  DirectiveKind Kind;
+  std::string Left;
+  char Op;
+  std::string Value;
 };
 
 void ExpectClassified(const std::vector<DirectiveRow>& rows) {
   for (const DirectiveRow& row : rows) {
-    const Directive directive = ClassifyDirective(row.line);
-    const std::string where = "line " + testing::PrintToString(row.line);
-    EXPECT_EQ(directive.Kind, row.kind) << where;
-    EXPECT_EQ(directive.LeftSide, row.left) << where;
+    const Directive directive = ClassifyDirective(row.Line);
+    const std::string where = "line " + testing::PrintToString(row.Line);
+    EXPECT_EQ(directive.Kind, row.Kind) << where;
+    EXPECT_EQ(directive.LeftSide, row.Left) << where;
     // ' ' stands for no operator character: the text is changed.
-    EXPECT_EQ(directive.Operation, OperationOfCharacter(row.op).value_or(ReplaceOperation::ChangeText)) << where;
-    EXPECT_EQ(directive.Value, row.value) << where;
+    EXPECT_EQ(directive.Operation, OperationOfCharacter(row.Op).value_or(ReplaceOperation::ChangeText)) << where;
+    EXPECT_EQ(directive.Value, row.Value) << where;
   }
 }
 

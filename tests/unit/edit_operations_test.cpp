@@ -29,9 +29,9 @@ std::string Apply(Reporting& run, WorkBuffer& work, const Lines& directives) {
 }
 
 struct EditRow {
-  std::string directive;
-  Lines before, after, head, tail;
-  bool modified;
+  std::string Directive;
+  Lines Before, After, Head, Tail;
+  bool Modified;
 };
 
 TEST(EditOperationsTest, EachOperationOnTheBody) {
@@ -69,14 +69,14 @@ TEST(EditOperationsTest, EachOperationOnTheBody) {
   };
   for (const EditRow& row : rows) {
     Reporting run = test::ConsoleReporting();
-    WorkBuffer work = MakeWork(row.before);
-    EXPECT_EQ(Apply(run, work, {row.directive}), "") << row.directive;
-    EXPECT_EQ(work.BodyLines.Lines(), row.after) << row.directive;
-    EXPECT_EQ(work.HeadLines, row.head) << row.directive;
-    EXPECT_EQ(work.TailLines, row.tail) << row.directive;
-    EXPECT_EQ(work.WorkfileModified, row.modified) << row.directive;
-    EXPECT_EQ(work.Current.Name(), "work.txt") << row.directive;
-    EXPECT_EQ(run.RunStatus, 0) << row.directive;
+    WorkBuffer work = MakeWork(row.Before);
+    EXPECT_EQ(Apply(run, work, {row.Directive}), "") << row.Directive;
+    EXPECT_EQ(work.BodyLines.Lines(), row.After) << row.Directive;
+    EXPECT_EQ(work.HeadLines, row.Head) << row.Directive;
+    EXPECT_EQ(work.TailLines, row.Tail) << row.Directive;
+    EXPECT_EQ(work.WorkfileModified, row.Modified) << row.Directive;
+    EXPECT_EQ(work.Current.Name(), "work.txt") << row.Directive;
+    EXPECT_EQ(run.RunStatus, 0) << row.Directive;
   }
 }
 
@@ -118,9 +118,9 @@ TEST(EditOperationsTest, NothingHappensWithoutAWorkfileOrToAnEmptyBody) {
 }
 
 struct CapacityRow {
-  std::string directive;
-  std::size_t head, tail;
-  std::string where;
+  std::string Directive;
+  std::size_t Head, Tail;
+  std::string Where;
 };
 
 TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
@@ -134,15 +134,15 @@ TEST(EditOperationsTest, A101stHeadOrTailLineDropsTheWorkfileWithStatus3) {
     run.RunStatus = 2;
     run.DefinitionFileName = "defs.txt";
     run.DefinitionLineNumber = 7;
-    WorkBuffer work = MakeWork({"a"}, Lines(row.head, "h"), Lines(row.tail, "t"));
-    EXPECT_EQ(Apply(run, work, {row.directive, "a=@changed", "START=y", "END=z"}),
-              "Error in defs.txt Line:7 work.txt has more than 100 lines at " + row.where + "\r\n")
-        << row.directive;
-    EXPECT_EQ(run.RunStatus, 3) << row.directive;
-    EXPECT_EQ(work.Current.Name(), "") << row.directive;
-    EXPECT_EQ(work.HeadCount(), row.head) << row.directive;
-    EXPECT_EQ(work.TailCount(), row.tail) << row.directive;
-    EXPECT_EQ(work.BodyLines.Lines(), (Lines{"a"})) << row.directive;
+    WorkBuffer work = MakeWork({"a"}, Lines(row.Head, "h"), Lines(row.Tail, "t"));
+    EXPECT_EQ(Apply(run, work, {row.Directive, "a=@changed", "START=y", "END=z"}),
+              "Error in defs.txt Line:7 work.txt has more than 100 lines at " + row.Where + "\r\n")
+        << row.Directive;
+    EXPECT_EQ(run.RunStatus, 3) << row.Directive;
+    EXPECT_EQ(work.Current.Name(), "") << row.Directive;
+    EXPECT_EQ(work.HeadCount(), row.Head) << row.Directive;
+    EXPECT_EQ(work.TailCount(), row.Tail) << row.Directive;
+    EXPECT_EQ(work.BodyLines.Lines(), (Lines{"a"})) << row.Directive;
   }
 
   // Line numbers past 2^31 stay positive in the error line.

@@ -21,21 +21,21 @@ TEST(FindDelimiterPairTest, TheCloseStartsAtLeastOneByteAfterTheOpeningEnds) {
 }
 
 struct ExpandRow {
-  std::string name;
-  std::vector<std::string> environment;
-  std::string line, expected;
+  std::string Name;
+  std::vector<std::string> Environment;
+  std::string Line, Expected;
 };
 
 // Expands the line in a run with exactly the given environment; gives the
 // console output of debug mode.
 std::string Expand(const ExpandRow& row, bool debug = false) {
-  test::ScopedEnvironment environment(row.environment);
+  test::ScopedEnvironment environment(row.Environment);
   Reporting run = test::ConsoleReporting();
   run.DebugMode = debug;
-  std::string line = row.line;
+  std::string line = row.Line;
   test::CapturedOutput console;
   ExpandVariables(line, run);
-  EXPECT_EQ(line, row.expected) << row.name;
+  EXPECT_EQ(line, row.Expected) << row.Name;
   return console.Finish();
 }
 
@@ -68,7 +68,7 @@ TEST(ExpandVariablesTest, ReferencesAreReplacedLeftmostFirstAndTheLineSearchedAg
          return expected + "~%G~%>";
        }()},
   };
-  for (const ExpandRow& row : rows) EXPECT_EQ(Expand(row), "") << row.name;
+  for (const ExpandRow& row : rows) EXPECT_EQ(Expand(row), "") << row.Name;
 }
 
 TEST(ExpandVariablesTest, DebugModeTracesEachReplacementWithTheWholeName) {

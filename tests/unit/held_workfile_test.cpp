@@ -69,9 +69,9 @@ TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
   ASSERT_EQ(symlink("link", dir.Path("link2").c_str()), 0);
   ASSERT_EQ(symlink("loop", dir.Path("loop").c_str()), 0);
   const struct {
-    std::string name;
-    std::uint64_t maxBytes;
-    HoldResult result;
+    std::string Name;
+    std::uint64_t MaxBytes;
+    HoldResult Result;
   } rows[] = {
       {dir.Path("w.txt"), 5, HoldResult::Held},     {dir.Path("w.txt"), 4, HoldResult::TooLarge},
       {dir.Path("link2"), 5, HoldResult::Held},     {dir.Path("sub"), 5, HoldResult::NotRegular},
@@ -80,8 +80,8 @@ TEST(HoldWorkfileTest, OnlyRegularFilesWithinTheSizeAreHeld) {
   };
   for (const auto& row : rows) {
     HeldWorkfile held;
-    EXPECT_EQ(Hold(row.name, held, 0, row.maxBytes), row.result) << row.name;
-    EXPECT_EQ(held.IsHeld(), row.result == HoldResult::Held) << row.name;
+    EXPECT_EQ(Hold(row.Name, held, 0, row.MaxBytes), row.Result) << row.Name;
+    EXPECT_EQ(held.IsHeld(), row.Result == HoldResult::Held) << row.Name;
     held.Release();
   }
 }
@@ -96,9 +96,9 @@ TEST(HoldWorkfileTest, OnlyAWritersLockHoldsUpAHold) {
   test::WriteFileBytes(name, "old\r\n");
   enum class Holder { ReadLock, WriteLock, Run, Preview };
   const struct {
-    Holder holder;
-    bool forWriting;
-    HoldResult result;
+    Holder HeldBy;
+    bool ForWriting;
+    HoldResult Result;
   } rows[] = {
       {Holder::ReadLock, true, HoldResult::Held},    {Holder::ReadLock, false, HoldResult::Held},
       {Holder::WriteLock, true, HoldResult::Locked}, {Holder::WriteLock, false, HoldResult::Locked},
@@ -106,24 +106,24 @@ TEST(HoldWorkfileTest, OnlyAWritersLockHoldsUpAHold) {
       {Holder::Preview, true, HoldResult::Held},     {Holder::Preview, false, HoldResult::Held},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(row.holder)) + (row.forWriting ? " run" : " preview"));
+    SCOPED_TRACE(std::to_string(static_cast<int>(row.HeldBy)) + (row.ForWriting ? " run" : " preview"));
     HeldWorkfile first, second;
     int other = -1;
-    if (row.holder == Holder::ReadLock || row.holder == Holder::WriteLock) {
-      other = open(name.c_str(), row.holder == Holder::ReadLock ? O_RDONLY : O_RDWR);
+    if (row.HeldBy == Holder::ReadLock || row.HeldBy == Holder::WriteLock) {
+      other = open(name.c_str(), row.HeldBy == Holder::ReadLock ? O_RDONLY : O_RDWR);
       struct flock lock {};
-      lock.l_type = row.holder == Holder::ReadLock ? F_RDLCK : F_WRLCK;
+      lock.l_type = row.HeldBy == Holder::ReadLock ? F_RDLCK : F_WRLCK;
       ASSERT_EQ(fcntl(other, F_OFD_SETLK, &lock), 0);
     } else {
-      ASSERT_EQ(first.Hold(name, row.holder == Holder::Run, AnySize, 0), HoldResult::Held);
+      ASSERT_EQ(first.Hold(name, row.HeldBy == Holder::Run, AnySize, 0), HoldResult::Held);
     }
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(second.Hold(name, row.forWriting, AnySize, 300), row.result);
+    EXPECT_EQ(second.Hold(name, row.ForWriting, AnySize, 300), row.Result);
     const auto took = std::chrono::steady_clock::now() - start;
-    if (row.result == HoldResult::Held) {
+    if (row.Result == HoldResult::Held) {
       EXPECT_LT(took, std::chrono::milliseconds(200));
       const int mode = fcntl(static_cast<int>(second.File()), F_GETFL) & O_ACCMODE;
-      EXPECT_EQ(mode, row.forWriting ? O_RDWR : O_RDONLY);
+      EXPECT_EQ(mode, row.ForWriting ? O_RDWR : O_RDONLY);
     }
     first.Release();
     second.Release();

@@ -19,9 +19,9 @@ using Lines = std::vector<std::string>;
 // What a preview compares: the Workfile as it is on disk, the WorkBuffer its
 // load and directives left, and the bytes the write-back would write.
 struct Previewed {
-  std::string oldText;
-  WorkBuffer work;
-  std::string newText;
+  std::string OldText;
+  WorkBuffer Work;
+  std::string NewText;
 };
 
 Previewed Preview(const std::string& oldText, const Lines& directives) {
@@ -30,13 +30,13 @@ Previewed Preview(const std::string& oldText, const Lines& directives) {
   Previewed previewed{oldText, {}, {}};
   Reporting run = test::ConsoleReporting();
   FileWriteBack write;
-  previewed.work.Current.Take(dir.Path("w.txt"));
+  previewed.Work.Current.Take(dir.Path("w.txt"));
   test::CapturedOutput console;
-  LoadWorkfile(run, previewed.work, write);
-  for (const std::string& line : directives) ApplyDirective(run, previewed.work, ClassifyDirective(line));
+  LoadWorkfile(run, previewed.Work, write);
+  for (const std::string& line : directives) ApplyDirective(run, previewed.Work, ClassifyDirective(line));
   console.Finish();
-  previewed.work.Current.File().Release();
-  WriteBackBytes(previewed.work, [&](std::string_view bytes) { previewed.newText.append(bytes); });
+  previewed.Work.Current.File().Release();
+  WriteBackBytes(previewed.Work, [&](std::string_view bytes) { previewed.NewText.append(bytes); });
   return previewed;
 }
 
@@ -113,9 +113,9 @@ Lines ApplyHunks(const Lines& diff, const Lines& oldLines) {
 
 TEST(WorkfileDiffTest, FormsOfHunksAndNotes) {
   struct Row {
-    std::string oldText;
-    Lines directives;
-    Lines expected;  // after the two header lines
+    std::string OldText;
+    Lines Directives;
+    Lines Expected;  // after the two header lines
   } rows[] = {
       // A change at the top: no context before it; one line shown as "-1".
       {"a\r\nb\r\n", {"a=@A"}, {"@@ -1,2 +1,2 @@", "-a", "+A", " b"}},
@@ -142,10 +142,10 @@ TEST(WorkfileDiffTest, FormsOfHunksAndNotes) {
         "-a", "+A", " b", " c"}},
   };
   for (const Row& row : rows) {
-    Previewed previewed = Preview(row.oldText, row.directives);
-    Lines lines = Diff(row.oldText, previewed.work, previewed.newText);
+    Previewed previewed = Preview(row.OldText, row.Directives);
+    Lines lines = Diff(row.OldText, previewed.Work, previewed.NewText);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(Lines(lines.begin() + 2, lines.end()), row.expected) << row.oldText;
+    EXPECT_EQ(Lines(lines.begin() + 2, lines.end()), row.Expected) << row.OldText;
   }
 }
 
@@ -153,7 +153,7 @@ TEST(WorkfileDiffTest, LongListsOfLinesAreCut) {
   std::string oldText;
   for (int i = 1; i <= 60; ++i) oldText += (i % 2 == 1 ? "x \r\n" : "y\r\n");
   Previewed previewed = Preview(oldText, {"END=e"});
-  Lines lines = Diff(oldText, previewed.work, previewed.newText);
+  Lines lines = Diff(oldText, previewed.Work, previewed.NewText);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(
       lines[2],
@@ -185,23 +185,23 @@ TEST(WorkfileDiffTest, HunksTurnTheOldLinesIntoTheNewOnes) {
     Previewed previewed = Preview(oldText, chosen);
     std::string disk = oldText;
     if (round % 5 == 0) disk += "grown\r\n";  // changed since the load
-    Lines diff = Diff(disk, previewed.work, previewed.newText);
+    Lines diff = Diff(disk, previewed.Work, previewed.NewText);
     std::string shown = oldText;
     for (const std::string& line : diff) shown += "\n| " + line;
     std::string region = disk.substr(0, disk.find('\x1a'));
-    if (disk == previewed.newText) continue;
-    EXPECT_EQ(ApplyHunks(diff, SplitLines(region)), SplitLines(previewed.newText)) << shown;
+    if (disk == previewed.NewText) continue;
+    EXPECT_EQ(ApplyHunks(diff, SplitLines(region)), SplitLines(previewed.NewText)) << shown;
   }
 }
 
 TEST(WorkfileDiffTest, SameBytesAndUnreadableOldText) {
   Previewed same = Preview("a\r\n", {"a=a"});
-  EXPECT_EQ(Diff(same.oldText, same.work, same.newText),
+  EXPECT_EQ(Diff(same.OldText, same.Work, same.NewText),
             (Lines{"--- w.txt", "+++ w.txt (after)", "\\ Rewritten with the same bytes"}));
 
   Previewed gone = Preview("a\r\n", {"END=b"});
   Lines lines;
-  WriteWorkfileDiff("w.txt", std::nullopt, gone.work, [&](std::string_view line) { lines.emplace_back(line); });
+  WriteWorkfileDiff("w.txt", std::nullopt, gone.Work, [&](std::string_view line) { lines.emplace_back(line); });
   EXPECT_EQ(lines, (Lines{"--- w.txt", "+++ w.txt (after)", "\\ Can't be read now: its whole text is shown as added",
                           "@@ -0,0 +1,2 @@", "+a", "+b"}));
 }

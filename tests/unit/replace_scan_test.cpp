@@ -78,10 +78,10 @@ TEST(ReplaceScanTest, LongRunsOfDirectivesSeeEveryEarlierEdit) {
 }
 
 struct LeftoverRow {
-  const char* name;
-  std::string bytes;
-  std::vector<std::string> directives;  // left side, operator, right side: three entries each
-  std::vector<std::string> after;
+  const char* Name;
+  std::string Bytes;
+  std::vector<std::string> Directives;  // left side, operator, right side: three entries each
+  std::vector<std::string> After;
 };
 
 // What lies in the block besides the lines (trimmed blanks, dropped CRs, the
@@ -107,11 +107,11 @@ TEST(ReplaceScanTest, BytesOfTheBlockOutsideTheLinesAreNeverFound) {
   for (const LeftoverRow& row : rows) {
     Reporting run = test::ConsoleReporting();
     WorkBuffer work;
-    LoadBytes(run, work, dir, row.bytes);
-    for (std::size_t d = 0; d + 2 < row.directives.size(); d += 3) {
-      ReplaceScan(run, work, row.directives[d], Op(row.directives[d + 1][0]), row.directives[d + 2]);
+    LoadBytes(run, work, dir, row.Bytes);
+    for (std::size_t d = 0; d + 2 < row.Directives.size(); d += 3) {
+      ReplaceScan(run, work, row.Directives[d], Op(row.Directives[d + 1][0]), row.Directives[d + 2]);
     }
-    EXPECT_EQ(work.BodyLines.Lines(), row.after) << row.name;
+    EXPECT_EQ(work.BodyLines.Lines(), row.After) << row.Name;
   }
 }
 
@@ -134,11 +134,11 @@ void WarmUp(Reporting& run, WorkBuffer& work) {
 }
 
 struct NewPairRow {
-  const char* name;
-  std::string line;
-  std::string left;
-  char op;
-  std::string right;
+  const char* Name;
+  std::string Line;
+  std::string Left;
+  char Op;
+  std::string Right;
 };
 
 // Each change below brings the pair "AB" into a line that had none: a later
@@ -155,12 +155,12 @@ TEST(ReplaceScanTest, AChangeThatBringsNewPairsIsSeenByLaterSearches) {
   for (const NewPairRow& row : rows) {
     Reporting run = test::ConsoleReporting();
     WorkBuffer work;
-    LoadBytes(run, work, dir, row.line + "\r\ncd\r\n");
+    LoadBytes(run, work, dir, row.Line + "\r\ncd\r\n");
     WarmUp(run, work);
-    ReplaceScan(run, work, row.left, Op(row.op), row.right);
-    ASSERT_EQ(work.BodyLines.Line(0).size(), 2u) << row.name;
+    ReplaceScan(run, work, row.Left, Op(row.Op), row.Right);
+    ASSERT_EQ(work.BodyLines.Line(0).size(), 2u) << row.Name;
     ReplaceScan(run, work, "ab", Op('+'), "!");
-    EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"ab!", "cd"})) << row.name;
+    EXPECT_EQ(work.BodyLines.Lines(), (std::vector<std::string>{"ab!", "cd"})) << row.Name;
   }
 }
 

@@ -33,7 +33,7 @@ TEST(UpperCaseTest, OnlyAsciiLowerCaseLettersChangeAndTheLengthStays) {
 }
 
 struct TrimRow {
-  std::string text, trimmed, rightTrimmed;
+  std::string Text, Trimmed, RightTrimmed;
 };
 
 TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
@@ -48,14 +48,14 @@ TEST(TrimTest, BlanksAreTheBytesUpTo32AndGoOnlyAtTheEnds) {
       {"!", "!", "!"},
   };
   for (const TrimRow& row : rows) {
-    EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
-    EXPECT_EQ(TrimmedRightView(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(TrimmedView(row.Text), row.Trimmed) << testing::PrintToString(row.Text);
+    EXPECT_EQ(TrimmedRightView(row.Text), row.RightTrimmed) << testing::PrintToString(row.Text);
     // The copy-free forms keep exactly the same bytes.
-    EXPECT_EQ(TrimmedView(row.text), row.trimmed) << testing::PrintToString(row.text);
-    EXPECT_EQ(TrimmedRightView(row.text), row.rightTrimmed) << testing::PrintToString(row.text);
-    std::string inPlace = row.text;
+    EXPECT_EQ(TrimmedView(row.Text), row.Trimmed) << testing::PrintToString(row.Text);
+    EXPECT_EQ(TrimmedRightView(row.Text), row.RightTrimmed) << testing::PrintToString(row.Text);
+    std::string inPlace = row.Text;
     TrimInPlace(inPlace);
-    EXPECT_EQ(inPlace, row.trimmed) << testing::PrintToString(row.text);
+    EXPECT_EQ(inPlace, row.Trimmed) << testing::PrintToString(row.Text);
   }
 }
 
@@ -67,8 +67,8 @@ TEST(IntToStrTest, DecimalDigitsWithAMinusSignOnly) {
 }
 
 struct EnvRow {
-  std::vector<std::string> environment;
-  std::string name, expected;
+  std::vector<std::string> Environment;
+  std::string Name, Expected;
 };
 
 TEST(GetEnvTest, NamesMatchWholeWithAsciiCaseFoldedAndTheFirstEntryWins) {
@@ -92,8 +92,8 @@ TEST(GetEnvTest, NamesMatchWholeWithAsciiCaseFoldedAndTheFirstEntryWins) {
       {{"EXACT=" + std::string(255, 'w')}, "EXACT", std::string(255, 'w')},
   };
   for (const EnvRow& row : rows) {
-    test::ScopedEnvironment environment(row.environment);
-    EXPECT_EQ(GetEnv(row.name), row.expected) << "name " << row.name;
+    test::ScopedEnvironment environment(row.Environment);
+    EXPECT_EQ(GetEnv(row.Name), row.Expected) << "name " << row.Name;
   }
 }
 

@@ -13,8 +13,8 @@ namespace zubra32 {
 namespace {
 
 struct ReadRow {
-  std::string name, bytes;
-  std::vector<std::string> lines;
+  std::string Name, Bytes;
+  std::vector<std::string> Lines;
 };
 
 // Reads a file holding `bytes` line by line, as the read loop does, and checks
@@ -72,7 +72,7 @@ TEST(TextFileReadTest, LineFeedEndsALineCarriageReturnsVanishCtrlZEndsTheFile) {
                     {a}});
     rows.push_back({"LF then Ctrl-Z" + where, a + "\n\x1a", {a}});
   }
-  for (const ReadRow& row : rows) EXPECT_EQ(ReadAllLines(row.bytes), row.lines) << row.name;
+  for (const ReadRow& row : rows) EXPECT_EQ(ReadAllLines(row.Bytes), row.Lines) << row.Name;
 }
 
 TEST(TextFileReadTest, AVeryLongLineComesBackWholeWithoutItsCarriageReturns) {
@@ -127,9 +127,9 @@ TEST(TextFileReadTest, AFileThatCannotBeOpenedReadsAsEmptyAndIsMarkedFailed) {
 }
 
 struct WriteRow {
-  std::string name;
-  std::vector<std::string> lines;
-  std::string bytes;
+  std::string Name;
+  std::vector<std::string> Lines;
+  std::string Bytes;
 };
 
 TEST(TextFileWriteTest, EveryLineEndsWithCrLfAndNothingOfTheOldFileRemains) {
@@ -149,10 +149,10 @@ TEST(TextFileWriteTest, EveryLineEndsWithCrLfAndNothingOfTheOldFileRemains) {
     test::WriteFileBytes(dir.Path("out.txt"), std::string(1000, '#'));
     TextFile file;
     file.OpenWrite(dir.Path("out.txt"));
-    for (const std::string& line : row.lines) file.WriteLn(line);
+    for (const std::string& line : row.Lines) file.WriteLn(line);
     file.Close();
-    EXPECT_FALSE(file.Failed()) << row.name;
-    EXPECT_EQ(test::ReadFileBytes(dir.Path("out.txt")), row.bytes) << row.name;
+    EXPECT_FALSE(file.Failed()) << row.Name;
+    EXPECT_EQ(test::ReadFileBytes(dir.Path("out.txt")), row.Bytes) << row.Name;
   }
 }
 

@@ -1,5 +1,6 @@
-// Helpers shared by the unit tests: a controlled environment block, a scratch
-// directory, whole-file byte access and a capture of the console output.
+// Helpers shared by the unit tests: a controlled environment block and a
+// capture of the console output, besides the scratch directory and whole-file
+// byte access that all the tests share.
 #pragma once
 
 #include <stdlib.h>
@@ -15,6 +16,7 @@
 #include "runtime/reporting.h"
 #include "runtime/text_file.h"
 #include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 extern char** environ;
 
@@ -23,34 +25,17 @@ namespace zubra32::test {
 // The process environment holds exactly these entries, in this order, while the object lives.
 class ScopedEnvironment {
  public:
-  explicit ScopedEnvironment(std::vector<std::string> entries) : entries_(std::move(entries)), saved_(environ) {
-    for (std::string& entry : entries_) pointers_.push_back(entry.data());
-    pointers_.push_back(nullptr);
-    environ = pointers_.data();
+  explicit ScopedEnvironment(std::vector<std::string> entries) : Entries(std::move(entries)), Saved(environ) {
+    for (std::string& entry : Entries) Pointers.push_back(entry.data());
+    Pointers.push_back(nullptr);
+    environ = Pointers.data();
   }
-  ~ScopedEnvironment() { environ = saved_; }
+  ~ScopedEnvironment() { environ = Saved; }
 
  private:
-  std::vector<std::string> entries_;
-  std::vector<char*> pointers_;
-  char** saved_;
-};
-
-// A fresh directory under /tmp, removed with all it holds at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/zubra32-unit-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  std::vector<std::string> Entries;
+  std::vector<char*> Pointers;
+  char** Saved;
 };
 
 // A run's reporting record that prints on Output(), as the driver's does.
@@ -64,15 +49,15 @@ inline Reporting ConsoleReporting() {
 // output and gives every byte written in between.
 class CapturedOutput {
  public:
-  CapturedOutput() { Output().OpenWrite(dir_.Path("console.txt")); }
+  CapturedOutput() { Output().OpenWrite(Scratch.Path("console.txt")); }
   ~CapturedOutput() { Output().OpenWrite(""); }
   std::string Finish() {
     Output().OpenWrite("");
-    return ReadFileBytes(dir_.Path("console.txt"));
+    return ReadFileBytes(Scratch.Path("console.txt"));
   }
 
  private:
-  ScratchDir dir_;
+  ScratchDir Scratch;
 };
 
 }  // namespace zubra32::test

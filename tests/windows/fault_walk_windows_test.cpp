@@ -32,38 +32,38 @@ namespace zubra32::platform {
 
 namespace {
 
-// Calls of `kind` on `workfile` (any Workfile when empty), counted from 1
-// per Workfile or over all, that fail with `error`: calls `from` to `to`.
+// Calls of `Kind` on `Workfile` (any Workfile when empty), counted from 1
+// per Workfile or over all, that fail with `Error`: calls `From` to `To`.
 struct Rule {
-  FaultKind kind;
-  std::string workfile;
-  int from = 1, to = 1;
-  ErrorCode error = 0;
+  FaultKind Kind;
+  std::string Workfile;
+  int From = 1, To = 1;
+  ErrorCode Error = 0;
 };
 
 // The faults of one run and the seam calls it made on the Workfiles, whose
-// folder's path holds `marker`; calls on anything else (the definition file,
+// folder's path holds `Marker`; calls on anything else (the definition file,
 // the console file) are neither counted nor failed.
 struct FaultPlan {
-  std::string marker;
-  std::vector<Rule> rules;
-  std::array<int, FaultKindCount> seen{};
-  std::map<std::pair<int, std::string>, int> seenOn;      // per kind and Workfile
-  std::string writingBack;                                // the Workfile whose temporary file is open
-  std::vector<std::pair<FaultKind, std::string>> failed;  // each failed call and its Workfile
+  std::string Marker;
+  std::vector<Rule> Rules;
+  std::array<int, FaultKindCount> SeenByKind{};
+  std::map<std::pair<int, std::string>, int> SeenOn;      // per kind and Workfile
+  std::string WritingBack;                                // the Workfile whose temporary file is open
+  std::vector<std::pair<FaultKind, std::string>> Failed;  // each failed call and its Workfile
 
   // The Workfiles of the failed calls of `kind`.
   std::vector<std::string> FailedOn(FaultKind kind) const {
     std::vector<std::string> workfiles;
-    for (const auto& [failedKind, workfile] : failed) {
+    for (const auto& [failedKind, workfile] : Failed) {
       if (failedKind == kind) workfiles.push_back(workfile);
     }
     return workfiles;
   }
   // How many calls of `kind` were made on `workfile`.
   int Seen(FaultKind kind, const std::string& workfile) const {
-    auto found = seenOn.find({static_cast<int>(kind), workfile});
-    return found == seenOn.end() ? 0 : found->second;
+    auto found = SeenOn.find({static_cast<int>(kind), workfile});
+    return found == SeenOn.end() ? 0 : found->second;
   }
 };
 FaultPlan plan;
@@ -82,23 +82,23 @@ std::string PathOf(Handle handle) {
 }  // namespace
 
 bool InjectedFailure(FaultKind kind, Handle handle, std::string_view name, ErrorCode& error) {
-  if (plan.marker.empty()) return false;
+  if (plan.Marker.empty()) return false;
   std::string path = Lower(handle != InvalidHandle ? PathOf(handle) : std::string(name));
-  std::size_t at = path.find(plan.marker);
+  std::size_t at = path.find(plan.Marker);
   if (at == std::string::npos) return false;
   // The Workfile: the file's own name, or for its temporary file the one being written back.
-  std::string workfile = path.substr(at + plan.marker.size());
-  if (kind == FaultKind::CreateTemporary) plan.writingBack = workfile;
-  if (workfile.rfind("~zubra32-", 0) == 0) workfile = plan.writingBack;
-  const int all = ++plan.seen[static_cast<std::size_t>(kind)];
-  const int onWorkfile = ++plan.seenOn[{static_cast<int>(kind), workfile}];
-  for (const Rule& rule : plan.rules) {
-    int n = rule.workfile.empty() ? all : onWorkfile;
-    if (rule.kind != kind || (!rule.workfile.empty() && rule.workfile != workfile) || n < rule.from || n > rule.to) {
+  std::string workfile = path.substr(at + plan.Marker.size());
+  if (kind == FaultKind::CreateTemporary) plan.WritingBack = workfile;
+  if (workfile.rfind("~zubra32-", 0) == 0) workfile = plan.WritingBack;
+  const int all = ++plan.SeenByKind[static_cast<std::size_t>(kind)];
+  const int onWorkfile = ++plan.SeenOn[{static_cast<int>(kind), workfile}];
+  for (const Rule& rule : plan.Rules) {
+    int n = rule.Workfile.empty() ? all : onWorkfile;
+    if (rule.Kind != kind || (!rule.Workfile.empty() && rule.Workfile != workfile) || n < rule.From || n > rule.To) {
       continue;
     }
-    plan.failed.emplace_back(kind, workfile);
-    error = rule.error;
+    plan.Failed.emplace_back(kind, workfile);
+    error = rule.Error;
     return true;
   }
   return false;
@@ -159,61 +159,61 @@ class Walk {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const std::string leaf = "zubra32-faultwalk-" + std::to_string(GetCurrentProcessId());
-    root_ = std::string(temp) + leaf + "\\";
-    files_ = root_ + "files\\";
-    CreateDirectoryA(root_.c_str(), nullptr);
-    marker_ = "\\" + leaf + "\\files\\";
-    definition_ = root_ + "walk.def";
-    console_ = root_ + "console.txt";
-    originals = {
+    Root = std::string(temp) + leaf + "\\";
+    FilesDir = Root + "files\\";
+    CreateDirectoryA(Root.c_str(), nullptr);
+    Marker = "\\" + leaf + "\\files\\";
+    Definition = Root + "walk.def";
+    ConsoleFile = Root + "console.txt";
+    Originals = {
         {"autoexec.bat", CrLf({"@ECHO OFF", "SET TEMP=C:\\WINDOWS\\TEMP", "C:\\MOUSE\\ctmouse.exe", "PATH C:\\DOS"})},
         {"config.sys", CrLf({"DEVICE=C:\\DOS\\HIMEM.SYS", "DOS=HIGH,UMB", "FILES=40"})},
         {"unchanged.ini", CrLf({"[boot]", "shell=progman.exe"})},
         {"big.txt", BigWalkWorkfile()},
     };
-    definitionText_ = WalkDefinition(files_);
-    sectionLine_ = WalkSectionLine;
-    closeLine_ = WalkCloseLine;
-    missingLine_ = ErrorLine(2, " File " + files_ + "missing.txt not found");
+    DefinitionText = WalkDefinition(FilesDir);
+    SectionLine = WalkSectionLine;
+    CloseLine = WalkCloseLine;
+    MissingLine = ErrorLine(2, " File " + FilesDir + "missing.txt not found");
     SetEnvironmentVariableA("USERNAME", "alice");
   }
   ~Walk() {
-    for (const auto& entry : Files(files_)) DeleteFileA((files_ + entry.first).c_str());
-    RemoveDirectoryA(files_.c_str());
-    DeleteFileA(definition_.c_str());
-    DeleteFileA(console_.c_str());
-    RemoveDirectoryA(root_.c_str());
+    for (const auto& entry : Files(FilesDir)) DeleteFileA((FilesDir + entry.first).c_str());
+    RemoveDirectoryA(FilesDir.c_str());
+    DeleteFileA(Definition.c_str());
+    DeleteFileA(ConsoleFile.c_str());
+    RemoveDirectoryA(Root.c_str());
   }
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
 
   // Runs the definition file on fresh Workfiles with the given faults.
   std::int32_t Run(const std::vector<Rule>& rules) {
-    for (const auto& entry : Files(files_)) DeleteFileA((files_ + entry.first).c_str());
-    CreateDirectoryA(files_.c_str(), nullptr);
-    for (const auto& [name, text] : originals) WriteFileBytes(files_ + name, text);
-    WriteFileBytes(definition_, definitionText_);
+    for (const auto& entry : Files(FilesDir)) DeleteFileA((FilesDir + entry.first).c_str());
+    CreateDirectoryA(FilesDir.c_str(), nullptr);
+    for (const auto& [name, text] : Originals) WriteFileBytes(FilesDir + name, text);
+    WriteFileBytes(Definition, DefinitionText);
     plan = {};
-    plan.marker = zubra32::platform::Lower(marker_);
-    plan.rules = rules;
-    zubra32::Output().OpenWrite(console_);
-    std::int32_t status = zubra32::ExecuteDefinitionFile(definition_);
+    plan.Marker = zubra32::platform::Lower(Marker);
+    plan.Rules = rules;
+    zubra32::Output().OpenWrite(ConsoleFile);
+    std::int32_t status = zubra32::ExecuteDefinitionFile(Definition);
     zubra32::Output().OpenWrite("");
-    plan.marker.clear();
-    console = ReadFileBytes(console_);
+    plan.Marker.clear();
+    Console = ReadFileBytes(ConsoleFile);
     return status;
   }
 
-  std::map<std::string, std::string> Workfiles() const { return Files(files_); }
+  std::map<std::string, std::string> Workfiles() const { return Files(FilesDir); }
 
   std::string ErrorLine(int line, const std::string& rest) const {
-    return "Error in " + definition_ + " Line:" + std::to_string(line) + rest + "\r\n";
+    return "Error in " + Definition + " Line:" + std::to_string(line) + rest + "\r\n";
   }
   std::string ReadError(const std::string& workfile) const {
-    return ErrorLine(sectionLine_.at(workfile), " File " + files_ + workfile + " can't be read");
+    return ErrorLine(SectionLine.at(workfile), " File " + FilesDir + workfile + " can't be read");
   }
   std::string WriteError(const std::string& workfile) const {
-    return ErrorLine(closeLine_.at(workfile), " File " + files_ + workfile + " can't be written");
+    return ErrorLine(CloseLine.at(workfile), " File " + FilesDir + workfile + " can't be written");
   }
 
   // Checks a run that failed `workfile` (none when empty): the console, the
@@ -226,24 +226,24 @@ class Walk {
     if (status != (failed ? zubra32::ExitUnreadableOrUnwritable : zubra32::ExitMissingFile)) {
       Fail(where, "status " + std::to_string(status));
     }
-    if (console != missingLine_ + errorLine + ready) Fail(where, "console:\n" + console);
-    std::map<std::string, std::string> expected = clean, files = Files(files_);
+    if (Console != MissingLine + errorLine + ready) Fail(where, "console:\n" + Console);
+    std::map<std::string, std::string> expected = Clean, files = Files(FilesDir);
     if (!workfile.empty()) expected[workfile] = text;
     if (Names(files) != Names(expected)) Fail(where, "the folder holds " + Names(files));
     for (const auto& [name, bytes] : expected) {
       if (files.count(name) == 1 && files.at(name) != bytes) {
-        Fail(where, name + (bytes == originals.at(name) ? " is not as it was" : " does not hold its new text"));
+        Fail(where, name + (bytes == Originals.at(name) ? " is not as it was" : " does not hold its new text"));
       }
     }
   }
 
   // The Workfiles' bytes: before a run, and after the clean run.
-  std::map<std::string, std::string> originals, clean;
-  std::string console;  // what the last run wrote
+  std::map<std::string, std::string> Originals, Clean;
+  std::string Console;  // what the last run wrote
 
  private:
-  std::map<std::string, int> sectionLine_, closeLine_;
-  std::string root_, files_, marker_, definition_, console_, definitionText_, missingLine_;
+  std::map<std::string, int> SectionLine, CloseLine;
+  std::string Root, FilesDir, Marker, Definition, ConsoleFile, DefinitionText, MissingLine;
 };
 
 }  // namespace
@@ -255,12 +255,12 @@ int main() {
   // The clean run: what every section makes of its Workfile, and how many
   // seam calls of each kind the Workfiles take.
   std::int32_t status = walk.Run({});
-  walk.clean = walk.Workfiles();
-  const auto calls = plan.seen;
+  walk.Clean = walk.Workfiles();
+  const auto calls = plan.SeenByKind;
   walk.Expect("clean run", status, "", "", "");
-  for (const auto& [name, text] : walk.originals) {
-    auto found = walk.clean.find(name);
-    if (found == walk.clean.end() || (found->second == text) != (name == "unchanged.ini")) {
+  for (const auto& [name, text] : walk.Originals) {
+    auto found = walk.Clean.find(name);
+    if (found == walk.Clean.end() || (found->second == text) != (name == "unchanged.ini")) {
       Fail("clean run", name + " is not as a clean run leaves it");
     }
   }
@@ -278,7 +278,7 @@ int main() {
     if (kind == FaultKind::Rename) {
       context = {{FaultKind::Replace, "", 1, 1000, ERROR_UNABLE_TO_REMOVE_REPLACED}};  // one per write-back
       status = walk.Run(context);
-      count = plan.seen[k];
+      count = plan.SeenByKind[k];
       walk.Expect("every ReplaceFileA failing", status, "", "", "");
       if (count != 3) Fail("every ReplaceFileA failing", "MoveFileExA calls: " + std::to_string(count));
     } else if (count == 0) {
@@ -292,7 +292,7 @@ int main() {
       status = walk.Run(rules);
       ++walked;
       const std::vector<std::string> failedOn = plan.FailedOn(kind);
-      if (failedOn.size() != 1 || walk.originals.count(failedOn.front()) == 0) {
+      if (failedOn.size() != 1 || walk.Originals.count(failedOn.front()) == 0) {
         Fail(where, "the call was not made on a Workfile");
         continue;
       }
@@ -300,12 +300,12 @@ int main() {
       if (kind == FaultKind::Replace) {
         // Completed by MoveFileExA: the run is as clean, with one rename more.
         walk.Expect(where, status, "", "", "");
-        if (plan.seen[static_cast<std::size_t>(FaultKind::Rename)] != 1) Fail(where, "no single MoveFileExA");
+        if (plan.SeenByKind[static_cast<std::size_t>(FaultKind::Rename)] != 1) Fail(where, "no single MoveFileExA");
         continue;
       }
       const bool read = kind == FaultKind::Open || kind == FaultKind::Read;
       walk.Expect(where, status, read ? walk.ReadError(failed) : walk.WriteError(failed), failed,
-                  walk.originals.at(failed));
+                  walk.Originals.at(failed));
     }
   }
 
@@ -319,10 +319,10 @@ int main() {
   for (DWORD error : {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED}) {
     const std::string where = "held for good (error " + std::to_string(error) + ")";
     status = walk.Run({{FaultKind::Replace, "config.sys", 1, 1000, static_cast<int>(error)}});
-    walk.Expect(where, status, walk.WriteError("config.sys"), "config.sys", walk.originals.at("config.sys"));
+    walk.Expect(where, status, walk.WriteError("config.sys"), "config.sys", walk.Originals.at("config.sys"));
     int attempts = plan.Seen(FaultKind::Replace, "config.sys");
     if (attempts != 5) Fail(where, std::to_string(attempts) + " attempts");
-    if (plan.seen[static_cast<std::size_t>(FaultKind::Rename)] != 0) Fail(where, "MoveFileExA round a held file");
+    if (plan.SeenByKind[static_cast<std::size_t>(FaultKind::Rename)] != 0) Fail(where, "MoveFileExA round a held file");
   }
 
   // Any other failure of ReplaceFileA: MoveFileExA completes the replacement,
@@ -335,11 +335,11 @@ int main() {
   status = walk.Run({{FaultKind::Replace, "big.txt", 1, 1, ERROR_UNABLE_TO_REMOVE_REPLACED},
                      {FaultKind::Rename, "big.txt", 1, 1, ERROR_WRITE_FAULT}});
   walk.Expect("ReplaceFileA and MoveFileExA failing", status, walk.WriteError("big.txt"), "big.txt",
-              walk.originals.at("big.txt"));
+              walk.Originals.at("big.txt"));
   status = walk.Run({{FaultKind::Replace, "big.txt", 1, 1, ERROR_UNABLE_TO_REMOVE_REPLACED},
                      {FaultKind::Rename, "big.txt", 1, 1000, ERROR_SHARING_VIOLATION}});
   walk.Expect("ReplaceFileA failing, MoveFileExA held for good", status, walk.WriteError("big.txt"), "big.txt",
-              walk.originals.at("big.txt"));
+              walk.Originals.at("big.txt"));
   if (plan.Seen(FaultKind::Rename, "big.txt") != 5) Fail("MoveFileExA held for good", "not 5 attempts");
 
   std::printf("fault_walk_windows_test: %s; %d failing calls walked (calls:%s) in %llu ms\n",

@@ -98,32 +98,32 @@ bool Replace(const std::string& name, const std::string& text) {
 // might, and lets it go after `milliseconds` (never when 0).
 class Holder {
  public:
-  Holder(const std::string& name, DWORD milliseconds) : milliseconds_(milliseconds) {
-    file_ = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (milliseconds_ > 0) thread_ = CreateThread(nullptr, 0, &Holder::Release, this, 0, nullptr);
+  Holder(const std::string& name, DWORD milliseconds) : Milliseconds(milliseconds) {
+    File = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (Milliseconds > 0) Thread = CreateThread(nullptr, 0, &Holder::Release, this, 0, nullptr);
   }
   ~Holder() {
-    if (thread_ != nullptr) {
-      WaitForSingleObject(thread_, INFINITE);
-      CloseHandle(thread_);
+    if (Thread != nullptr) {
+      WaitForSingleObject(Thread, INFINITE);
+      CloseHandle(Thread);
     } else {
-      CloseHandle(file_);
+      CloseHandle(File);
     }
   }
   Holder(const Holder&) = delete;
   Holder& operator=(const Holder&) = delete;
-  bool Holding() const { return file_ != INVALID_HANDLE_VALUE; }
+  bool Holding() const { return File != INVALID_HANDLE_VALUE; }
 
  private:
   static DWORD WINAPI Release(void* self) {
     auto* holder = static_cast<Holder*>(self);
-    Sleep(holder->milliseconds_);
-    CloseHandle(holder->file_);
+    Sleep(holder->Milliseconds);
+    CloseHandle(holder->File);
     return 0;
   }
-  HANDLE file_ = INVALID_HANDLE_VALUE;
-  HANDLE thread_ = nullptr;
-  DWORD milliseconds_;
+  HANDLE File = INVALID_HANDLE_VALUE;
+  HANDLE Thread = nullptr;
+  DWORD Milliseconds;
 };
 
 void PipesReadToTheEndAndAreWrittenThrough() {

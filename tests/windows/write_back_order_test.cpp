@@ -33,11 +33,11 @@ void Fail(const std::string& what) {
 
 // One recorded call: a flush of a file, or a call that puts a file in another's place.
 struct Call {
-  std::string kind;  // FlushFileBuffers, ReplaceFileA, MoveFileExA
-  bool ok = false;
-  std::string file;      // volume serial and file index of the file flushed or put in place
-  ULONGLONG size = 0;    // its size at the call
-  std::string from, to;  // the names; for a flush the handle's path in `from`
+  std::string Kind;  // FlushFileBuffers, ReplaceFileA, MoveFileExA
+  bool Ok = false;
+  std::string File;      // volume serial and file index of the file flushed or put in place
+  ULONGLONG Size = 0;    // its size at the call
+  std::string From, To;  // the names; for a flush the handle's path in `From`
 };
 std::vector<Call> calls;
 
@@ -79,14 +79,14 @@ MoveFunction realMove = nullptr;
 
 BOOL WINAPI RecordedFlush(HANDLE file) {
   Call call;
-  call.kind = "FlushFileBuffers";
-  Describe(file, call.file, call.size);
+  call.Kind = "FlushFileBuffers";
+  Describe(file, call.File, call.Size);
   char path[MAX_PATH * 4];
   DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
-  call.from = length == 0 || length >= sizeof path ? "?" : std::string(path, length);
+  call.From = length == 0 || length >= sizeof path ? "?" : std::string(path, length);
   BOOL result = realFlush(file);
   DWORD error = GetLastError();
-  call.ok = result != FALSE;
+  call.Ok = result != FALSE;
   calls.push_back(call);
   SetLastError(error);
   return result;
@@ -95,13 +95,13 @@ BOOL WINAPI RecordedFlush(HANDLE file) {
 BOOL WINAPI RecordedReplace(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags, LPVOID exclude,
                             LPVOID reserved) {
   Call call;
-  call.kind = "ReplaceFileA";
-  DescribeName(replacement, call.file, call.size);
-  call.from = FullName(replacement);
-  call.to = FullName(replaced);
+  call.Kind = "ReplaceFileA";
+  DescribeName(replacement, call.File, call.Size);
+  call.From = FullName(replacement);
+  call.To = FullName(replaced);
   BOOL result = realReplace(replaced, replacement, backup, flags, exclude, reserved);
   DWORD error = GetLastError();
-  call.ok = result != FALSE;
+  call.Ok = result != FALSE;
   calls.push_back(call);
   SetLastError(error);
   return result;
@@ -109,13 +109,13 @@ BOOL WINAPI RecordedReplace(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, 
 
 BOOL WINAPI RecordedMove(LPCSTR from, LPCSTR to, DWORD flags) {
   Call call;
-  call.kind = "MoveFileExA";
-  DescribeName(from, call.file, call.size);
-  call.from = FullName(from);
-  call.to = FullName(to);
+  call.Kind = "MoveFileExA";
+  DescribeName(from, call.File, call.Size);
+  call.From = FullName(from);
+  call.To = FullName(to);
   BOOL result = realMove(from, to, flags);
   DWORD error = GetLastError();
-  call.ok = result != FALSE;
+  call.Ok = result != FALSE;
   calls.push_back(call);
   SetLastError(error);
   return result;
@@ -161,8 +161,8 @@ void PrintCalls() {
   std::printf("recorded calls:\n");
   for (std::size_t i = 0; i < calls.size(); ++i) {
     const Call& c = calls[i];
-    std::printf("  %zu: %s%s %s%s%s [%s, %llu bytes]\n", i, c.kind.c_str(), c.ok ? "" : " (failed)", c.from.c_str(),
-                c.to.empty() ? "" : " -> ", c.to.c_str(), c.file.c_str(), c.size);
+    std::printf("  %zu: %s%s %s%s%s [%s, %llu bytes]\n", i, c.Kind.c_str(), c.Ok ? "" : " (failed)", c.From.c_str(),
+                c.To.empty() ? "" : " -> ", c.To.c_str(), c.File.c_str(), c.Size);
   }
 }
 
@@ -199,8 +199,8 @@ int main() {
                                           "END=second",
                                       }));
   struct Expected {
-    std::size_t replacements;
-    std::string text;
+    std::size_t Replacements;
+    std::string Text;
   };
   const std::map<std::string, Expected> workfiles = {
       {FullName((folder + "one\\a.txt").c_str()), {2, CrLf({"rem a", "first", "second"})}},
@@ -215,26 +215,26 @@ int main() {
   if (status != 0) Fail("the run ended with status " + std::to_string(status));
 
   for (const auto& [workfile, expected] : workfiles) {
-    if (ReadFileBytes(workfile) != expected.text) Fail(workfile + " does not hold its new text");
+    if (ReadFileBytes(workfile) != expected.Text) Fail(workfile + " does not hold its new text");
     // The calls that put a new text in place: a ReplaceFileA that succeeded,
     // or the MoveFileExA that completes one that did not.
     std::vector<std::size_t> putInPlace;
     for (std::size_t i = 0; i < calls.size(); ++i) {
-      if (calls[i].kind != "FlushFileBuffers" && calls[i].ok && calls[i].to == workfile) putInPlace.push_back(i);
+      if (calls[i].Kind != "FlushFileBuffers" && calls[i].Ok && calls[i].To == workfile) putInPlace.push_back(i);
     }
-    if (putInPlace.size() != expected.replacements) {
+    if (putInPlace.size() != expected.Replacements) {
       Fail(workfile + ": " + std::to_string(putInPlace.size()) + " new texts put in its place, expected " +
-           std::to_string(expected.replacements));
+           std::to_string(expected.Replacements));
     }
     for (std::size_t r : putInPlace) {
       bool flushed = false;
       for (std::size_t i = 0; i < r && !flushed; ++i) {
-        flushed = calls[i].kind == "FlushFileBuffers" && calls[i].ok && calls[i].file == calls[r].file &&
-                  calls[i].size == calls[r].size;
+        flushed = calls[i].Kind == "FlushFileBuffers" && calls[i].Ok && calls[i].File == calls[r].File &&
+                  calls[i].Size == calls[r].Size;
       }
       if (!flushed) {
-        Fail("call " + std::to_string(r) + " (" + calls[r].kind + ") puts " + calls[r].from + " (" +
-             std::to_string(calls[r].size) + " bytes) in place of " + workfile +
+        Fail("call " + std::to_string(r) + " (" + calls[r].Kind + ") puts " + calls[r].From + " (" +
+             std::to_string(calls[r].Size) + " bytes) in place of " + workfile +
              ", but that file's data was not flushed to disk before");
       }
     }
