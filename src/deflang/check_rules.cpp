@@ -1,7 +1,7 @@
 // Each rule names a line the run takes otherwise than it reads: ignored,
 // taken as text, adding a line on every run, or naming another file than
-// meant. Few false alarms beat many: a rule fires only on a form that is
-// rarely written on purpose.
+// meant. Few false alarms beat many: a rule warns only on a form that is
+// rarely written on purpose; what may well be meant is a note.
 #include "deflang/check_rules.h"
 
 #include "deflang/directive.h"
@@ -56,8 +56,10 @@ void CheckSectionLine(CheckState& state, std::string_view line, std::int64_t lin
   }
   auto [earlier, first] = state.SectionLines.try_emplace(std::string(name), lineNumber);
   if (!first) {
-    findings.push_back({"section-repeated", "names the same Workfile as line " + IntToStr(earlier->second) +
-                                                ": this section edits what that one leaves"});
+    findings.push_back(
+        {"section-repeated",
+         "names the same Workfile as line " + IntToStr(earlier->second) + ": this section edits what that one leaves",
+         FindingLevel::Note});
   }
 }
 
@@ -112,13 +114,15 @@ void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings
     case DirectiveKind::AddAtStart:
       findings.push_back(
           {"adds-every-run",
-           "START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after"});
+           "START= adds its line again on every run, so the file grows; L=!R adds it once and replaces it after",
+           FindingLevel::Note});
       break;
     case DirectiveKind::AddAtEnd:
       findings.push_back(
           {"adds-every-run",
            "END= adds its line again on every run, so the file grows; L=!R adds it once (at the start) and replaces it "
-           "after"});
+           "after",
+           FindingLevel::Note});
       break;
     case DirectiveKind::Replace: CheckReplaceDirective(directive, findings); break;
     case DirectiveKind::None: break;
@@ -127,12 +131,15 @@ void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings
 
 void CheckExpansion(const ExpansionNotes& notes, Findings& findings) {
   for (const std::string& name : notes.UnsetNames) {
-    findings.push_back({"variable-unset", "variable " + name + " is not set here: ~%" + name + "~% becomes empty"});
+    findings.push_back({"variable-unset", "variable " + name + " is not set here: ~%" + name + "~% becomes empty",
+                        FindingLevel::Note});
   }
   if (notes.LoneDelimiter) findings.push_back({"lone-delimiter", "\"~%\" without a partner stays in the line as text"});
   if (notes.BoundReached) {
-    findings.push_back({"too-many-references", "more than " + IntToStr(MaxReplacementsPerLine) +
-                                                   " variable references: the rest stays as written"});
+    findings.push_back(
+        {"too-many-references",
+         "more than " + IntToStr(MaxReplacementsPerLine) + " variable references: the rest stays as written",
+         FindingLevel::Note});
   }
 }
 

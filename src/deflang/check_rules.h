@@ -20,11 +20,17 @@ struct CheckState {
   std::map<std::string, std::int64_t> SectionLines;  // each Workfile named so far, with the line that named it first
 };
 
-// What a rule found: its stable code (in the report) and the text that
-// follows "Warning in <def> Line:<n> ".
+// A Warning names what is almost surely a mistake; a Note what is true of the
+// line but may well be meant (or holds only where the check runs), and counts
+// for the exit code only when asked to.
+enum class FindingLevel { Warning, Note };
+
+// What a rule found: its stable code (in the report), the text that follows
+// "Warning in <def> Line:<n> " (or "Note in ..."), and its level.
 struct Finding {
   std::string_view Code;
   std::string Message;
+  FindingLevel Level = FindingLevel::Warning;
 };
 using Findings = std::vector<Finding>;
 
