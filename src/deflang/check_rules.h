@@ -17,6 +17,7 @@ namespace zubra32 {
 // What the check remembers from one line to the next.
 struct CheckState {
   bool SectionSeen = false;                          // a section line came before this line
+  std::string Workfile;                              // the name the last section line gave
   std::map<std::string, std::int64_t> SectionLines;  // each Workfile named so far, with the line that named it first
 };
 
@@ -40,7 +41,8 @@ void CheckExpansion(const ExpansionNotes& notes, Findings& findings);
 // A section line, trimmed and expanded.
 void CheckSectionLine(CheckState& state, std::string_view line, std::int64_t lineNumber, Findings& findings);
 
-// Any other line that reaches the directive stage.
-void CheckDirectiveLine(const CheckState& state, std::string_view line, Findings& findings);
+// Any other line that reaches the directive stage: `written` as the
+// definition file has it (trimmed), `line` as the run takes it (expanded).
+void CheckDirectiveLine(const CheckState& state, std::string_view written, std::string_view line, Findings& findings);
 
 }  // namespace zubra32

@@ -10,15 +10,17 @@ namespace zubra32 {
 
 Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber) {
   Findings findings;
+  std::string written;
   PassStages(line, {
-                       [&findings](std::string& text) {
+                       [&findings, &written](std::string& text) {
+                         written = text;
                          ExpansionNotes notes;
                          ExpandVariablesNoting(text, notes);
                          CheckExpansion(notes, findings);
                        },
                        nullptr,
                        [&](std::string_view text) { CheckSectionLine(state, text, lineNumber, findings); },
-                       [&](std::string_view text) { CheckDirectiveLine(state, text, findings); },
+                       [&](std::string_view text) { CheckDirectiveLine(state, written, text, findings); },
                    });
   return findings;
 }
