@@ -270,8 +270,8 @@ void CheckReplaceDirective(std::string_view line, const Directive& directive, Fi
 
 // What the run does with a line that begins with a byte-order mark: the mark
 // is text, so the line is no comment, section line or keyword line.
-void CheckByteOrderMark(const CheckState& state, std::string_view line, Findings& findings) {
-  std::string_view rest = TrimmedView(line.substr(ByteOrderMark.size()));
+void CheckByteOrderMark(const CheckState& state, std::string_view written, std::string_view line, Findings& findings) {
+  std::string_view rest = TrimmedView(written.substr(ByteOrderMark.size()));
   Directive asRead = ClassifyDirective(line);
   std::string mark = "line begins with a UTF-8 byte-order mark (bytes EF BB BF, which editors do not show)";
   if (asRead.Kind == DirectiveKind::None && (rest.empty() || rest.front() == '\'')) {
@@ -315,7 +315,7 @@ void CheckWrittenLine(const CheckState& state, std::string_view line, const Dire
 
 void CheckDirectiveLine(const CheckState& state, std::string_view written, std::string_view line, Findings& findings) {
   if (written.substr(0, ByteOrderMark.size()) == ByteOrderMark) {
-    CheckByteOrderMark(state, line, findings);
+    CheckByteOrderMark(state, written, line, findings);
     return;
   }
   Directive directive = ClassifyDirective(line);
