@@ -39,13 +39,7 @@ void ConvertRightSide(std::string& text) {
 
 // Splits a line at its operator into `directive`; false when the line holds none.
 bool SplitAtOperator(std::string_view line, Directive& directive) {
-  std::size_t equals = std::string_view::npos;
-  for (std::size_t i = 1; i < line.size(); ++i) {
-    if (line[i] == '=' && line[i - 1] != Tilde) {
-      equals = i;
-      break;
-    }
-  }
+  std::size_t equals = SplitPosition(line);
   if (equals == std::string_view::npos) return false;
 
   std::string right(line.substr(equals + 1));
@@ -61,6 +55,13 @@ bool SplitAtOperator(std::string_view line, Directive& directive) {
 }
 
 }  // namespace
+
+std::size_t SplitPosition(std::string_view line) {
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    if (line[i] == '=' && line[i - 1] != Tilde) return i;
+  }
+  return std::string_view::npos;
+}
 
 Directive ClassifyDirective(std::string_view line) {
   Directive directive;

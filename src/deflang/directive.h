@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,10 @@ struct Directive {
   ReplaceOperation Operation = ReplaceOperation::ChangeText;  // Replace: what the operator character selects
   std::string Value;  // AddAtStart/AddAtEnd: as written; Replace: the right side, "~~" turned into CR LF
 };
+
+// Where a line that is no keyword line splits into its two sides: the first
+// "=" after the first byte that no "~" escapes; npos when it holds none.
+std::size_t SplitPosition(std::string_view line);
 
 // "START=" and "END=" (in any letter case) first; otherwise the line splits
 // at the first "=" after the first byte that no "~" escapes, the byte after

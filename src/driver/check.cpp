@@ -10,42 +10,51 @@ namespace zubra32 {
 
 Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber) {
   Findings findings;
+  std::string written;
   PassStages(line, {
-                       [&findings](std::string& text) {
+                       [&findings, &written](std::string& text) {
+                         written = text;
                          ExpansionNotes notes;
                          ExpandVariablesNoting(text, notes);
                          CheckExpansion(notes, findings);
                        },
                        nullptr,
                        [&](std::string_view text) { CheckSectionLine(state, text, lineNumber, findings); },
-                       [&](std::string_view text) { CheckDirectiveLine(state, text, findings); },
+                       [&](std::string_view text) { CheckDirectiveLine(state, written, text, findings); },
                    });
   return findings;
 }
 
-std::int32_t CheckDefinitionFile(std::string_view definitionFileName, std::vector<FindingRecord>* records) {
+std::optional<CheckCounts> CheckDefinitionFile(std::string_view definitionFileName,
+                                               std::vector<FindingRecord>* records) {
   TextFile file;
   file.OpenRead(definitionFileName);
   file.LimitLine(MaxDefinitionLineBytes);
-  if (file.Failed()) return -1;
+  if (file.Failed()) return std::nullopt;
   CheckState state;
   std::int64_t lineNumber = 0;
-  std::int32_t warnings = 0;
+  CheckCounts counts;
   std::string line;
   while (!file.Eof()) {
     file.ReadLine(line);
-    if (file.Failed()) return -1;
+    if (file.Failed()) return std::nullopt;
     ++lineNumber;
     for (const Finding& finding : CheckLine(state, line, lineNumber)) {
-      Output().WriteLn(
-          MessageLinePrefix("Warning in ", definitionFileName, lineNumber).append(" ").append(finding.Message));
-      if (records) records->push_back({lineNumber, std::string(finding.Code), finding.Message});
-      ++warnings;
+      bool note = finding.Level == FindingLevel::Note;
+      Output().WriteLn(MessageLinePrefix(note ? "Note in " : "Warning in ", definitionFileName, lineNumber)
+                           .append(" ")
+                           .append(finding.Message));
+      if (records)
+        records->push_back({lineNumber, note ? "note" : "warning", std::string(finding.Code), finding.Message});
+      ++(note ? counts.Notes : counts.Warnings);
     }
   }
-  if (file.Failed()) return -1;
-  Output().WriteLn("Check: " + IntToStr(warnings) + " warning(s)");
-  return warnings;
+  if (file.Failed()) return std::nullopt;
+  // Without notes the closing line reads as it always has.
+  std::string closing = "Check: " + IntToStr(counts.Warnings) + " warning(s)";
+  if (counts.Notes > 0) closing.append(", ").append(IntToStr(counts.Notes)).append(" note(s)");
+  Output().WriteLn(closing);
+  return counts;
 }
 
 }  // namespace zubra32

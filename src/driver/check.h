@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,10 +19,17 @@ namespace zubra32 {
 // environment the check runs in, without traces.
 Findings CheckLine(CheckState& state, std::string line, std::int64_t lineNumber);
 
-// Prints a warning line for each line of the definition file that probably
-// does not do what it seems to, then the count. Gives the number of warnings,
-// or -1 when the definition file cannot be read. The findings also go to
+// How many findings of each level the check printed.
+struct CheckCounts {
+  std::int32_t Warnings = 0;
+  std::int32_t Notes = 0;
+};
+
+// Prints a line for each finding on a line of the definition file, "Warning
+// in" or "Note in" as its level says, then the counts. Gives the counts, or
+// nothing when the definition file cannot be read. The findings also go to
 // `records` when given (a report).
-std::int32_t CheckDefinitionFile(std::string_view definitionFileName, std::vector<FindingRecord>* records = nullptr);
+std::optional<CheckCounts> CheckDefinitionFile(std::string_view definitionFileName,
+                                               std::vector<FindingRecord>* records = nullptr);
 
 }  // namespace zubra32

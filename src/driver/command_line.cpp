@@ -52,15 +52,16 @@ constexpr std::array<std::string_view, 29> SampleDefinitionFile = {
 
 // What "--help" adds after the help: the switches, as comment lines, so
 // that the whole output is still a definition file.
-constexpr std::array<std::string_view, 9> SwitchHelp = {
+constexpr std::array<std::string_view, 10> SwitchHelp = {
     "",
     "' Switches, after the definition file, in any letter case:",
     "'   /L or --dry-run   preview: run as usual but write nothing, and show each change as a diff",
     "'   /T or --lint      check the definition file for lines that do not do what they seem to",
+    "'   --strict          with /T: the check's notes count for exit code 6 as its warnings do",
     "'   --report FILE     write what the run did (or would do) to FILE as JSON, whatever the outcome",
     "'   --diff            with --report: each change's unified diff goes into the report too",
     "'   --backup[=N]      keep each replaced Workfile beside it as NAME.<UTC time>.bak; =N keeps the newest N",
-    "'   Exit code 6: the preview would change a Workfile, or the check found something",
+    "'   Exit code 6: the preview would change a Workfile, or the check gave a warning",
     "' --version instead of the definition file prints the version line alone",
 };
 
@@ -70,9 +71,10 @@ struct SwitchEntry {
   std::string_view Long;
   bool RunOptions::*Option;
 };
-constexpr std::array<SwitchEntry, 2> Switches = {{
+constexpr std::array<SwitchEntry, 3> Switches = {{
     {"/L", "--dry-run", &RunOptions::Preview},
     {"/T", "--lint", &RunOptions::Check},
+    {"--strict", "--strict", &RunOptions::Strict},
 }};
 
 // True when `argument` is `name` (in any letter case) followed by "=" and a

@@ -13,6 +13,7 @@ namespace zubra32 {
 struct RunOptions {
   bool Preview = false;                   // "/L", "--dry-run": write nothing, print what would change
   bool Check = false;                     // "/T", "--lint": look the definition file over for likely mistakes
+  bool Strict = false;                    // "--strict": the check's notes count for the exit code as warnings do
   bool Diff = false;                      // "--diff": each change's diff goes into the report too
   std::optional<std::string> ReportFile;  // "--report FILE", "--report=FILE": where the JSON report goes
   std::optional<int> KeepBackups;         // "--backup": 0 (all kept); "--backup=N": the newest N kept

@@ -86,10 +86,13 @@ std::int32_t Execute(std::string_view definitionFileName, const RunOptions& opti
   if (definitionFileName.size() > MaxShortString || !FileExists(definitionFileName)) {
     return FailDefinitionFile(run, work, report, "Can't find the definition file ");
   }
+  // The check's findings that count for the exit code: its warnings, and its notes when strict.
   std::int32_t warnings = 0;
   if (options.Check) {
-    warnings = CheckDefinitionFile(run.Report.DefinitionFileName, report ? &report->Findings : nullptr);
-    if (warnings < 0) return FailDefinitionFile(run, work, report);
+    std::optional<CheckCounts> counts =
+        CheckDefinitionFile(run.Report.DefinitionFileName, report ? &report->Findings : nullptr);
+    if (!counts) return FailDefinitionFile(run, work, report);
+    warnings = counts->Warnings + (options.Strict ? counts->Notes : 0);
     if (!options.Preview) return warnings > 0 ? ExitWouldChange : ExitClean;
   }
   std::optional<platform::Backup> backup;

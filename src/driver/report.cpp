@@ -146,7 +146,7 @@ std::string ReportJson(const RunReport& report) {
   for (const FindingRecord& finding : report.Findings) {
     json.Open('{');
     json.Member("line", finding.Line);
-    json.Member("level", "warning");
+    json.Member("level", finding.Level);
     json.Member("code", finding.Code);
     json.Member("message", finding.Message);
     json.Close('}');

@@ -14,6 +14,7 @@ namespace zubra32 {
 // A finding of the check, as the report tells it.
 struct FindingRecord {
   std::int64_t Line = 0;
+  std::string_view Level = "warning";  // "warning" or "note"
   std::string Code;
   std::string Message;
 };

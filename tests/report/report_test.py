@@ -86,9 +86,9 @@ with tempfile.TemporaryDirectory() as d:
           and b'\\ A second run would change this file again: line 2\r\n' in out)
     code, out, report = run(d, b'[w.txt]\r\nw=@v\r\n[w.txt]\r\nv=@w\r\n', '/L')
     check('a change a later section takes back counts as none', code == 0 and b'Preview: 0 Workfile' in out)
-    code, out, report = run(d, b'[w.txt]\r\nSTRAT=x\r\n', '/T')
-    check('check', (report['mode'], [(f['line'], f['code']) for f in report['findings']])
-          == ('check', [(2, 'keyword-misspelt')]))
+    code, out, report = run(d, b'[w.txt]\r\nSTRAT=rem x\r\nEND=y\r\n', '/T')
+    check('check', (report['mode'], [(f['line'], f['level'], f['code']) for f in report['findings']])
+          == ('check', [(2, 'warning', 'keyword-misspelt'), (3, 'note', 'adds-every-run')]))
     # A link planted at the report's name is replaced, never written through.
     os.remove(os.path.join(d, 'r.json'))
     with open(os.path.join(d, 'victim'), 'wb') as file:
