@@ -1,6 +1,7 @@
 #include "driver/check.h"
 
 #include "driver/read_loop.h"
+#include "driver/second_run.h"
 #include "runtime/console.h"
 #include "runtime/reporting.h"
 #include "runtime/strings.h"
@@ -50,6 +51,16 @@ std::optional<CheckCounts> CheckDefinitionFile(std::string_view definitionFileNa
     }
   }
   if (file.Failed()) return std::nullopt;
+  // Where the Workfiles exist: what a second run would change again, from the
+  // texts a first would leave (both in memory, nothing opened for writing).
+  const RunInMemory first = RunDefinitionInMemory(definitionFileName, {});
+  for (const ChangesAgain& again : RunDefinitionInMemory(definitionFileName, first.Texts).Changed) {
+    std::string message = "a second run would change " + again.Name + " again: " + DescribeLines(again.Lines);
+    Output().WriteLn(
+        MessageLinePrefix("Note in ", definitionFileName, again.Lines.front()).append(" ").append(message));
+    if (records) records->push_back({again.Lines.front(), "note", "changes-again", message});
+    ++counts.Notes;
+  }
   // Without notes the closing line reads as it always has.
   std::string closing = "Check: " + IntToStr(counts.Warnings) + " warning(s)";
   if (counts.Notes > 0) closing.append(", ").append(IntToStr(counts.Notes)).append(" note(s)");

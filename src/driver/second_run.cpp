@@ -17,12 +17,12 @@ namespace zubra32 {
 
 namespace {
 
-// The second run's write-back: each Workfile starts from what the first run
-// would leave (or its own earlier section's text), and what its sections
-// would leave is kept, with the lines that changed it.
-class SecondRunWriteBack final : public WriteBackStrategy {
+// The write-back of a run in memory: each Workfile starts from the text it
+// is given (or its own earlier section's, or the file's), and what its
+// sections would leave is kept, with the lines that changed it.
+class InMemoryWriteBack final : public WriteBackStrategy {
  public:
-  explicit SecondRunWriteBack(const std::map<std::string, std::string>& first) : First(first) {}
+  explicit InMemoryWriteBack(const std::map<std::string, std::string>& first) : First(first) {}
 
   bool WritesFiles() const override { return false; }
 
@@ -45,22 +45,25 @@ class SecondRunWriteBack final : public WriteBackStrategy {
       auto entry = std::find_if(Order.begin(), Order.end(), [&](const ChangesAgain& e) { return e.Key == key; });
       entry->Name = work.Current.Name();
       entry->Lines.insert(entry->Lines.end(), SectionLines.begin(), SectionLines.end());
+      // A change no directive made by itself (the write-back's own form) is the section's.
+      if (SectionLines.empty()) entry->Lines.push_back(SectionLine);
     }
     Own[key] = std::move(bytes);
     return WriteBackResult::Done;
   }
 
-  // The Workfiles whose bytes at the end differ from where the second run began.
-  std::vector<ChangesAgain> Result() {
+  // The Workfiles whose bytes at the end differ from where the run began, and every text it leaves.
+  RunInMemory Result() {
     std::erase_if(Order, [&](const ChangesAgain& entry) { return Own[entry.Key] == Base[entry.Key]; });
     for (ChangesAgain& entry : Order) {
       std::sort(entry.Lines.begin(), entry.Lines.end());
       entry.Lines.erase(std::unique(entry.Lines.begin(), entry.Lines.end()), entry.Lines.end());
     }
-    return std::move(Order);
+    return {std::move(Order), std::move(Own)};
   }
 
   std::vector<std::int64_t> SectionLines;  // lines of the current section whose directives changed its text
+  std::int64_t SectionLine = 0;            // the current section's own line
 
  private:
   std::optional<std::string_view> Known(const std::string& key) const {
@@ -87,12 +90,13 @@ class SecondRunWriteBack final : public WriteBackStrategy {
 
 }  // namespace
 
-std::vector<ChangesAgain> SecondRun(std::string_view definitionFileName, const PreviewWriteBack& first) {
+RunInMemory RunDefinitionInMemory(std::string_view definitionFileName,
+                                  const std::map<std::string, std::string>& start) {
   TextFile silent;  // never opened: the second run's lines go nowhere
   Reporting report;
   report.Console = &silent;
   report.DefinitionFileName = definitionFileName;
-  SecondRunWriteBack writeBack(first.WouldBeTexts());
+  InMemoryWriteBack writeBack(start);
   WorkBuffer work;
   TextFile file;
   file.OpenRead(definitionFileName);
@@ -107,6 +111,7 @@ std::vector<ChangesAgain> SecondRun(std::string_view definitionFileName, const P
                          [&](std::string_view text) {
                            SwitchWorkfile(report, work, text, writeBack);
                            writeBack.SectionLines.clear();
+                           writeBack.SectionLine = report.DefinitionLineNumber;
                          },
                          [&](std::string_view text) {
                            Directive directive = ClassifyDirective(text);

@@ -88,7 +88,8 @@ with tempfile.TemporaryDirectory() as d:
     check('a change a later section takes back counts as none', code == 0 and b'Preview: 0 Workfile' in out)
     code, out, report = run(d, b'[w.txt]\r\nSTRAT=rem x\r\nEND=y\r\n', '/T')
     check('check', (report['mode'], [(f['line'], f['level'], f['code']) for f in report['findings']])
-          == ('check', [(2, 'warning', 'keyword-misspelt'), (3, 'note', 'adds-every-run')]))
+          == ('check', [(2, 'warning', 'keyword-misspelt'), (3, 'note', 'adds-every-run'),
+                        (3, 'note', 'changes-again')]))
     # A link planted at the report's name is replaced, never written through.
     os.remove(os.path.join(d, 'r.json'))
     with open(os.path.join(d, 'victim'), 'wb') as file:
