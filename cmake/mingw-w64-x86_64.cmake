@@ -16,3 +16,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One self-contained .exe: the C and C++ runtimes are linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# The build's Windows programs run under wine for the tests (ctest -L windows):
+# add_test starts a target of this build through it. Without wine the tests
+# are skipped, saying why.
+find_program(ZUBRA32_WINE wine)
+if(ZUBRA32_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZUBRA32_WINE})
+endif()
