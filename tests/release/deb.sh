@@ -41,10 +41,10 @@ case "$check" in
     [[ $(dpkg-deb -f "$deb" Depends) == *libc6* ]] || fail "package depends on nothing"
     for file in usr/bin/zubra32 usr/share/man/man1/zubra32.1.gz usr/share/doc/zubra32/README.md \
         usr/share/doc/zubra32/examples/startup.def usr/share/doc/zubra32/examples/autoexec.bat \
-        usr/share/doc/zubra32/examples/config.sys; do
+        usr/share/doc/zubra32/examples/config.sys usr/share/doc/zubra32/report.schema.json; do
       [ -f "$unpacked/$file" ] || fail "package lacks /$file"
     done
-    echo "== version $version, section utils, depends on libc6; program, manual page, README and example installed"
+    echo "== version $version, section utils, depends on libc6; program, manual page, README, report schema and example installed"
     ;;
 
   example)

@@ -4,8 +4,9 @@
 # BUILD is the build folder holding zubra32-VERSION-win64.zip and the winget
 # and scoop manifests made with it, PROGRAM the zubra32.exe it was made from,
 # SOURCE the source tree. CHECK is one of
-#   contents          exactly the program, README.md, LICENSE, the example and
-#                     SHA256SUMS in one folder, the files as in the source
+#   contents          exactly the program, README.md, LICENSE, the report's
+#                     schema, the example and SHA256SUMS in one folder, the
+#                     files as in the source
 #   checksums         SHA256SUMS names every other file and matches it
 #   version_resource  the program's version resource, read back with exiftool
 #   manifest          its application manifest, extracted with wrestool
@@ -39,7 +40,7 @@ case "$check" in
   contents)
     echo "== ${zip##*/}: $(stat -c %s "$zip") bytes"
     want=$(printf "$folder/%s\n" LICENSE README.md SHA256SUMS examples/ examples/autoexec.bat \
-      examples/config.sys examples/startup.def zubra32.exe | sort)
+      examples/config.sys examples/startup.def report.schema.json zubra32.exe | sort)
     if [ "$(unzip -Z1 "$zip" | sort)" != "$want" ]; then
       unzip -Z1 "$zip" >&2
       fail "the zip does not hold exactly: $(tr '\n' ' ' <<<"$want")"
@@ -47,7 +48,9 @@ case "$check" in
     for name in README.md LICENSE examples/startup.def examples/autoexec.bat examples/config.sys; do
       cmp -s "$source/$name" "$unzipped/$name" || fail "$name in the zip differs from the source's"
     done
-    echo "== zip holds $folder/ with the program, README.md, LICENSE and the example as in the source, and SHA256SUMS"
+    cmp -s "$source/doc/report.schema.json" "$unzipped/report.schema.json" ||
+      fail "report.schema.json in the zip differs from the source's"
+    echo "== zip holds $folder/ with the program, README.md, LICENSE, the report's schema and the example as in the source, and SHA256SUMS"
     ;;
 
   checksums)
