@@ -232,26 +232,7 @@ bool WriteDiff(std::string_view name, std::optional<std::string_view> oldText, c
   return true;
 }
 
-namespace {
-
-// The whole of the held file as bytes, from its start. It is read into the
-// room `bytes` has; more is made a quarter at a time, so that a file a little
-// longer than expected does not double the memory.
-bool ReadWholeFile(platform::Handle handle, std::string& bytes) {
-  platform::ErrorCode error = 0;
-  if (!platform::Rewind(handle, error)) return false;
-  for (;;) {
-    std::size_t had = bytes.size();
-    if (bytes.capacity() == had) bytes.reserve(had + had / 4 + FileBufferSize);
-    std::size_t room = std::min(bytes.capacity() - had, FileBufferSize);
-    bytes.resize(had + room);
-    std::int64_t count = platform::ReadBytes(handle, bytes.data() + had, room, error);
-    bytes.resize(had + static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-    if (count <= 0) return count == 0;
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string DescribeLines(const std::vector<std::int64_t>& numbers) {
   LineList list;
@@ -292,17 +273,12 @@ WriteBackResult PreviewWriteBack::WriteBack(Reporting& report, WorkBuffer& work)
   std::string key = platform::ResolvedName(work.Current.Name());
   std::string bytes = WriteBackText(work);
   auto kept = WouldBe.find(key);
-  std::string disk;
+  std::optional<std::string> disk;
   std::optional<std::string_view> oldText;
-  auto readDisk = [&] {
-    // Room for a file the size of the new text, read in one go as a rule.
-    disk.reserve(bytes.size() + FileBufferSize + 1);
-    return ReadWholeFile(file.File(), disk);
-  };
   if (kept != WouldBe.end()) {
     oldText = kept->second;
-  } else if (readDisk()) {
-    oldText = disk;
+  } else if ((disk = ReadHeldBytes(file))) {
+    oldText = *disk;
   }
   // Bytes that come out the same are not written: there is nothing to show.
   if (oldText && *oldText == bytes) return WriteBackResult::Done;
@@ -324,7 +300,7 @@ WriteBackResult PreviewWriteBack::WriteBack(Reporting& report, WorkBuffer& work)
     record->BytesAfter = bytes.size();
   }
   // A Workfile that a later section brings back to the bytes it has is no longer one that would change.
-  if (kept != WouldBe.end() && readDisk() && disk == bytes) {
+  if (kept != WouldBe.end() && (disk = ReadHeldBytes(file)) && *disk == bytes) {
     WouldBe.erase(kept);
   } else {
     WouldBe[key] = std::move(bytes);

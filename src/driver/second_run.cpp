@@ -35,8 +35,8 @@ class InMemoryWriteBack final : public WriteBackStrategy {
     if (!work.Current.File().CanReplace()) return WriteBackResult::Unwritable;
     std::string key = platform::ResolvedName(work.Current.Name());
     std::optional<std::string_view> old = Known(key);
-    std::string disk;
-    if (!old && ReadAll(work.Current.File().File(), disk)) old = disk;
+    std::optional<std::string> disk;
+    if (!old && (disk = ReadHeldBytes(work.Current.File()))) old = *disk;
     if (!old) return WriteBackResult::Done;
     auto [base, first] = Base.try_emplace(key, *old);
     if (first) Order.push_back({work.Current.Name(), key, {}});
@@ -70,17 +70,6 @@ class InMemoryWriteBack final : public WriteBackStrategy {
     if (auto own = Own.find(key); own != Own.end()) return own->second;
     if (auto first = First.find(key); first != First.end()) return first->second;
     return std::nullopt;
-  }
-
-  static bool ReadAll(platform::Handle handle, std::string& bytes) {
-    platform::ErrorCode error = 0;
-    if (!platform::Rewind(handle, error)) return false;
-    std::string chunk(FileBufferSize, '\0');
-    for (std::int64_t count; (count = platform::ReadBytes(handle, chunk.data(), chunk.size(), error)) != 0;) {
-      if (count < 0) return false;
-      bytes.append(chunk, 0, static_cast<std::size_t>(count));
-    }
-    return true;
   }
 
   const std::map<std::string, std::string>& First;

@@ -53,8 +53,9 @@ bool HoldsWrittenBytes(const platform::HeldWorkfile& file, const WorkBuffer& wor
   return same && at == valid && !refill();
 }
 
-// The whole of the held file, from its start; nullopt when it cannot be read.
-std::optional<std::string> ReadHeldFile(const platform::HeldWorkfile& file) {
+}  // namespace
+
+std::optional<std::string> ReadHeldBytes(const platform::HeldWorkfile& file) {
   platform::ErrorCode error = 0;
   std::string bytes(file.Size(), '\0');
   if (!platform::Rewind(file.File(), error)) return std::nullopt;
@@ -77,8 +78,6 @@ void RefuseTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std
                              ExitTooLong, SectionResult::TooLong);
   work.Current.Drop();
 }
-
-}  // namespace
 
 void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine, WriteBackStrategy& writeBack) {
   CloseWorkfile(report, work, writeBack);
@@ -159,7 +158,7 @@ WriteBackResult FileWriteBack::WriteBack(Reporting& report, WorkBuffer& work) {
   if (record == nullptr) {
     if (HoldsWrittenBytes(held, work)) return WriteBackResult::Done;
   } else {
-    std::optional<std::string> old = ReadHeldFile(held);
+    std::optional<std::string> old = ReadHeldBytes(held);
     std::string bytes = WriteBackText(work);
     if (old && *old == bytes) return WriteBackResult::Done;
     record->BytesBefore = old ? old->size() : 0;

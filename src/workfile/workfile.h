@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "runtime/reporting.h"
@@ -58,6 +59,9 @@ class FileWriteBack : public WriteBackStrategy {
  private:
   platform::Backup* Backups;
 };
+
+// The held file's bytes from its start, as they are now; nullopt when they cannot be read.
+std::optional<std::string> ReadHeldBytes(const platform::HeldWorkfile& file);
 
 // A section line: closes the current Workfile, then takes the name between the
 // brackets (first and last byte cut, whatever they are) and loads that file.
