@@ -34,6 +34,15 @@ need_package() {
   [ ! "$2" -nt "$1" ] || unavailable "${1##*/} is older than ${2##*/}; make it again with $3"
 }
 
+# start_check PACKAGE-KIND CHECK BUILD VERSION PROGRAM SOURCE [...]: names the
+# check release.PACKAGE-KIND.CHECK and sets $check, $build, $version, $program,
+# $source and $scratch (see make_scratch) from the script's arguments.
+start_check() {
+  check_name="release.$1.$2"
+  check=$2 build=$3 version=$4 program=$5 source=$6
+  make_scratch
+}
+
 # make_scratch: $scratch, a directory removed when the check ends.
 make_scratch() {
   scratch=$(mktemp -d)

@@ -15,16 +15,10 @@
 #                is not meant to be
 set -euo pipefail
 [ $# -ge 5 ] || { echo "usage: bash tests/release/deb.sh CHECK BUILD VERSION PROGRAM SOURCE [WHY-NOT-HARDENED]" >&2; exit 2; }
-check=$1
-build=$2
-version=$3
-program=$4
-source=$5
-check_name="release.deb.$check"
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source-path=SCRIPTDIR
 source "$here/common.sh"
-make_scratch
+start_check deb "$@"
 
 deb="$build/zubra32_${version}_$(dpkg --print-architecture).deb"
 need_package "$deb" "$program" "cpack -G DEB --config $build/CPackConfig.cmake (bash tools/dev.sh package)"

@@ -16,16 +16,10 @@
 #                     the wine prefix of the tests, WINEPREFIX)
 set -euo pipefail
 [ $# -eq 5 ] || { echo "usage: bash tests/release/zip.sh CHECK BUILD VERSION PROGRAM SOURCE" >&2; exit 2; }
-check=$1
-build=$2
-version=$3
-program=$4
-source=$5
-check_name="release.zip.$check"
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source-path=SCRIPTDIR
 source "$here/common.sh"
-make_scratch
+start_check zip "$@"
 
 folder="zubra32-$version-win64"
 zip="$build/$folder.zip"
