@@ -118,8 +118,8 @@ sys.exit(not (doc["doc"]["options"] and doc["examples"] and doc["return"]))'
   ANSIBLE_COLLECTIONS_PATH="$root/ansible" ansible-doc -t role zubra32.textfile.install
 }
 
-# validate-modules as ansible-test runs it: the documentation against the argument
-# spec, the return values, the examples. Kept, as ansible-test's ignore file would:
+# validate-modules as ansible-test runs it: the documentation against the options the
+# module declares, the return values, the examples. Kept, as ansible-test's ignore file would:
 # the collection is MIT-licensed like the program, and its authors have no GitHub handle.
 sanity_validate_modules() {
   (cd "$collection" && ANSIBLE_COLLECTIONS_PATH="$root/ansible" /usr/bin/python3 "$sanity/validate-modules/validate.py" \
