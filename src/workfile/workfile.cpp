@@ -53,6 +53,14 @@ bool HoldsWrittenBytes(const platform::HeldWorkfile& file, const WorkBuffer& wor
   return same && at == valid && !refill();
 }
 
+// A Workfile over one of the limits: nothing of it is current afterwards.
+void RefuseTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
+  report.ReportWorkfileError(" " + work.Current.Name() + " has more than " +
+                                 IntToStr(static_cast<std::int64_t>(limit)) + " " + std::string(unit),
+                             ExitTooLong, SectionResult::TooLong);
+  work.Current.Drop();
+}
+
 }  // namespace
 
 std::optional<std::string> ReadHeldBytes(const platform::HeldWorkfile& file) {
@@ -69,14 +77,6 @@ std::optional<std::string> ReadHeldBytes(const platform::HeldWorkfile& file) {
       return bytes;
     }
   }
-}
-
-// A Workfile over one of the limits: nothing of it is current afterwards.
-void RefuseTooLong(Reporting& report, WorkBuffer& work, std::uint64_t limit, std::string_view unit) {
-  report.ReportWorkfileError(" " + work.Current.Name() + " has more than " +
-                                 IntToStr(static_cast<std::int64_t>(limit)) + " " + std::string(unit),
-                             ExitTooLong, SectionResult::TooLong);
-  work.Current.Drop();
 }
 
 void SwitchWorkfile(Reporting& report, WorkBuffer& work, std::string_view sectionLine, WriteBackStrategy& writeBack) {
